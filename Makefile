@@ -1,0 +1,45 @@
+# The two commands of the README: `make run` and `make test`.
+JOBS ?= $(shell nproc)
+BUILD := build
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build run test test-noqt test-asan bench fuzz clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@./scripts/run.sh $(BUILD)
+
+# Every test: the full build (Qt backend, window tests under Xvfb), the
+# headless-only build (proves nothing but the backend needs Qt) and the
+# sanitizer build.
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	$(MAKE) test-noqt
+	$(MAKE) test-asan
+
+test-noqt: deps
+	cmake -S . -B build-noqt -G Ninja -DVM_WITH_QT=OFF -DVM_BENCH=OFF
+	cmake --build build-noqt -j $(JOBS)
+	cd build-noqt && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+test-asan: deps
+	cmake -S . -B build-asan -G Ninja -DVM_SANITIZE=ON -DVM_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 600
+
+bench: build
+	@./scripts/bench.sh $(BUILD)
+
+clean:
+	rm -rf build build-noqt build-asan

@@ -1,0 +1,113 @@
+// The framework's folder items and text streams, on the real file system.
+//
+// A bare relative name (GetFolderItem("reglist", 0)) resolves against the
+// folder that holds the application bundle (for a program that is not in a
+// bundle: the folder of its executable). A lookup gives a reference even when
+// nothing is there; such an item does not exist and counts 0 entries.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/object.h"
+
+namespace platform {
+
+class TextInputStream : public Object {
+ public:
+  ~TextInputStream() override;
+  // The next line without its line end (LF, CRLF or CR); the empty text once
+  // nothing is left.
+  std::string ReadLine();
+  // True once nothing is left to read. (The framework's EOF; the name EOF is
+  // a macro of the C library.)
+  bool Eof() const;
+  void Close();
+
+  // Opens and decodes the whole file: a UTF-8 byte-order mark is dropped; a
+  // text that is not valid UTF-8 is decoded as Shift_JIS when it decodes
+  // cleanly as such, else each invalid byte becomes U+FFFD. nullptr when the
+  // file cannot be opened or read.
+  static std::shared_ptr<TextInputStream> Open(const std::string& path);
+
+ private:
+  explicit TextInputStream(std::string text);
+  std::string text_;
+  size_t pos_ = 0;
+};
+
+class TextOutputStream : public Object {
+ public:
+  ~TextOutputStream() override;  // an unclosed stream leaves the old file alone
+  // Writes the text and one LF.
+  void WriteLine(const std::string& text);
+  // Completes the file: the temporary file moves over the old one in one step.
+  void Close();
+
+  // A stream writing into a new temporary file beside `path`; nullptr when
+  // it cannot be created.
+  static std::shared_ptr<TextOutputStream> Create(const std::string& path);
+  const std::string& TemporaryPath() const { return temp_path_; }
+
+ private:
+  TextOutputStream(std::string path, std::string temp_path, int fd);
+  std::string path_;
+  std::string temp_path_;
+  int fd_ = -1;
+  bool failed_ = false;
+};
+
+class FolderItem : public Object, public std::enable_shared_from_this<FolderItem> {
+ public:
+  explicit FolderItem(std::string path);
+
+  const std::string& NativePath() const { return path_; }
+  std::string Name() const;
+  // The name as the system shows it (on Linux, the name itself).
+  std::string DisplayName() const;
+  bool Exists() const;
+  bool Directory() const;
+
+  // The folder that holds this item; nullptr for the root.
+  std::shared_ptr<FolderItem> Parent() const;
+  // The item of that name inside this folder, existing or not.
+  std::shared_ptr<FolderItem> Child(const std::string& name) const;
+  // Number of entries of a folder (0 when it is none); entry `index` counted
+  // from 1, in ascending order of the names (ASCII letters compared without
+  // case, ties broken by the exact bytes); nullptr when there is no such
+  // entry.
+  int Count() const;
+  std::shared_ptr<FolderItem> Item(int index) const;
+
+  // nullptr when the file cannot be opened.
+  std::shared_ptr<TextInputStream> OpenAsTextFile() const;
+  // A stream on a new, empty file that replaces this one when closed;
+  // nullptr when it cannot be created.
+  std::shared_ptr<TextOutputStream> CreateTextFile();
+
+  // The four-character file type. Kept in the extended attribute
+  // user.mac.type where the file system allows it; set while a new file is
+  // being written, it applies to the new file.
+  std::string MacType() const;
+  void MacType(const std::string& code);
+
+ private:
+  std::string path_;
+  std::weak_ptr<TextOutputStream> pending_;  // the file being written, if any
+  std::string pending_type_;
+};
+
+// A bare relative name (path mode 0) against the bundle's folder; an
+// absolute path as it is.
+std::shared_ptr<FolderItem> GetFolderItem(const std::string& path, int path_mode);
+
+// The folder bare relative names resolve against.
+std::string BareNameBaseFolder();
+
+namespace SpecialFolder {
+// ~/Library/Preferences on macOS; elsewhere $XDG_CONFIG_HOME, or ~/.config
+// when that is unset, created when missing.
+std::shared_ptr<FolderItem> Preferences();
+}  // namespace SpecialFolder
+
+}  // namespace platform

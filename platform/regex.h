@@ -1,0 +1,132 @@
+// The framework's regular-expression classes.
+//
+// RegEx, RegExOptions and RegExMatch hold no engine of their own: every
+// operation calls through the table of the component's 19 entry points that
+// start-up binds by name (RuntimeAllocatePluginEntrypointsTable,
+// RuntimeLookupPluginEntrypoint). The component behind the table is PCRE2.
+//
+// Defaults: matching ignores case, ^ and $ match at every line start and end,
+// line ends are CR, LF or CRLF, "." does not match a line end, quantifiers are
+// greedy, empty matches are found. A pattern that does not compile, and a
+// search that hits the component's match or depth limit, raise
+// RegExSearchPatternException (a RegExException).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/object.h"
+#include "platform/runtime.h"
+
+namespace platform {
+
+// The places of the entry table, in the order in which start-up binds them.
+enum RegExEntry : int {
+  kRegExInit = 0,             // "RegEx.__init"
+  kRegExExit,                 // "RegEx.__exit"
+  kRegExSearchTarget,         // "RegEx.Search(TargetString as String) as RegExMatch"
+  kRegExSearchTargetStart,    // "RegEx.Search(TargetString as String, SearchStartPosition as Integer) as RegExMatch"
+  kRegExSearchNext,           // "RegEx.Search() as RegExMatch"
+  kRegExReplaceTarget,        // "RegEx.Replace(TargetString as String) as String"
+  kRegExReplaceTargetStart,   // "RegEx.Replace(TargetString as String, SearchStartPosition as Integer) as String"
+  kRegExReplaceNext,          // "RegEx.Replace() as String"
+  kRegExSearchPatternSet,     // "RegEx.SearchPattern.Set"
+  kRegExOptionsSet,           // "RegEx.Options.Set"
+  kRegExOptionsInit,          // "RegExOptions.__init"
+  kRegExOptionsExit,          // "RegExOptions.__exit"
+  kRegExOptionsLineEndTypeSet,// "RegExOptions.LineEndType.Set"
+  kRegExMatchInit,            // "RegExMatch.__init"
+  kRegExMatchExit,            // "RegExMatch.__exit"
+  kRegExMatchReplace,         // "RegExMatch.Replace() as String"
+  kRegExMatchReplacePattern,  // "RegExMatch.Replace(ReplacementPattern as string) as String"
+  kRegExMatchSubExpressionString,  // "RegExMatch.SubExpressionString(MatchNumber as Integer) as String"
+  kRegExMatchSubExpressionStartB,  // "RegExMatch.SubExpressionStartB(MatchNumber as Integer) as Integer"
+  kRegExEntryCount
+};
+
+// The table the RegEx classes call through; start-up sets it. Calling an
+// operation while its place is empty raises NilObjectException.
+extern PluginEntry* gRegExEntrypoints;
+
+class RegExOptions : public Object {
+ public:
+  RegExOptions();
+  ~RegExOptions() override;
+
+  bool ReplaceAllMatches = false;
+  bool CaseSensitive = false;
+  bool Greedy = true;
+  bool DotMatchAll = false;
+  bool MatchEmpty = true;
+  bool TreatTargetAsOneLine = false;  // false: ^ and $ match at every line
+
+  // 0: any of CR, LF, CRLF (the default); 1: CR; 2: LF; 3: CRLF.
+  int LineEndType() const { return line_end_type_; }
+  void LineEndType(int type);
+
+ private:
+  friend class RegEx;
+  int line_end_type_ = 0;
+};
+
+class RegExMatch : public Object {
+ public:
+  ~RegExMatch() override;
+  int SubExpressionCount() const;
+  // Group n (0: the whole match); the empty text for a group that did not
+  // take part.
+  std::string SubExpressionString(int n) const;
+  // Byte offset (from 0) of group n in the target; -1 when it did not take
+  // part.
+  int SubExpressionStartB(int n) const;
+  // The regex's replacement pattern, or the given one, with \0 to \9 filled in.
+  std::string Replace() const;
+  std::string Replace(const std::string& replacement_pattern) const;
+
+  // The component's match object (opaque).
+  explicit RegExMatch(void* handle);
+  void* Handle() const { return handle_; }
+
+ private:
+  void* handle_;
+};
+
+class RegEx : public Object {
+ public:
+  RegEx();
+  ~RegEx() override;
+  RegEx(const RegEx&) = delete;
+  RegEx& operator=(const RegEx&) = delete;
+
+  const std::string& SearchPattern() const { return search_pattern_; }
+  void SearchPattern(const std::string& pattern);  // raises on a bad pattern
+
+  const std::string& ReplacementPattern() const { return replacement_pattern_; }
+  void ReplacementPattern(const std::string& pattern) { replacement_pattern_ = pattern; }
+
+  const std::shared_ptr<RegExOptions>& Options() const { return options_; }
+  void Options(std::shared_ptr<RegExOptions> options);
+
+  // The first match in the target (from byte `start`), or nil. Search() with
+  // no target goes on after the previous match.
+  std::shared_ptr<RegExMatch> Search(const std::string& target);
+  std::shared_ptr<RegExMatch> Search(const std::string& target, int start);
+  std::shared_ptr<RegExMatch> Search();
+
+  // The target with the first match, or with every match when
+  // Options.ReplaceAllMatches is set, replaced by the replacement pattern
+  // (\0 the whole match, \1 to \9 its groups).
+  std::string Replace(const std::string& target);
+  std::string Replace(const std::string& target, int start);
+  std::string Replace();
+
+  void* Handle() const { return handle_; }
+
+ private:
+  void* handle_ = nullptr;
+  std::string search_pattern_;
+  std::string replacement_pattern_;
+  std::shared_ptr<RegExOptions> options_;
+};
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+// Running the host scripts, and Apple events.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/object.h"
+
+namespace platform {
+
+// Runs a host script with the values as its arguments, in order, and waits
+// for it to end. On macOS: /usr/bin/osascript FILE VALUE...; elsewhere FILE
+// itself as an executable. No shell is involved, standard input is empty and
+// standard error passes through. The result is the standard output less one
+// final LF, made valid UTF-8. When the script cannot be started, exits
+// non-zero or is killed, the result is the empty text and one line on
+// standard error names the script and what went wrong.
+std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
+                               const std::vector<Variant>& values);
+
+class AppleEvent : public Object {
+ public:
+  AppleEvent(std::string event_class, std::string event_id, std::string target);
+  // True when the event reached the target application. Elsewhere than on
+  // macOS: connects to <AppleEventFolder()>/<target>, writes the line
+  // "<class> <id>", and is true only when the answer "ok" comes within two
+  // seconds.
+  bool Send();
+
+  const std::string& EventClass() const { return class_; }
+  const std::string& EventID() const { return id_; }
+  const std::string& Target() const { return target_; }
+
+ private:
+  std::string class_, id_, target_;
+};
+
+std::shared_ptr<AppleEvent> NewAppleEvent(const std::string& event_class,
+                                          const std::string& event_id,
+                                          const std::string& target_signature);
+
+// Where applications listen for events: $XDG_RUNTIME_DIR/appleevents, or
+// /tmp/appleevents-<uid> when that is unset.
+std::string AppleEventFolder();
+
+}  // namespace platform
