@@ -101,8 +101,15 @@ class FolderItem : public Object, public std::enable_shared_from_this<FolderItem
 // absolute path as it is.
 std::shared_ptr<FolderItem> GetFolderItem(const std::string& path, int path_mode);
 
-// The folder bare relative names resolve against.
+// The folder bare relative names resolve against: the folder that holds
+// X.app when the executable is X.app/Contents/MacOS/<name>, else the folder of
+// the executable.
 std::string BareNameBaseFolder();
+
+// The running program's executable (/proc/self/exe unless a test set
+// another; the file need not exist).
+std::string ExecutablePath();
+void SetExecutablePathForTesting(const std::string& path);
 
 namespace SpecialFolder {
 // ~/Library/Preferences on macOS; elsewhere $XDG_CONFIG_HOME, or ~/.config
