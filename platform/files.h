@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/object.h"
 
@@ -27,7 +28,8 @@ class TextInputStream : public Object {
   // Opens and decodes the whole file: a UTF-8 byte-order mark is dropped; a
   // text that is not valid UTF-8 is decoded as Shift_JIS when it decodes
   // cleanly as such, else each invalid byte becomes U+FFFD. nullptr when the
-  // file cannot be opened or read.
+  // file cannot be opened or read, and for anything but a regular file (a
+  // FIFO would block, a device might never end).
   static std::shared_ptr<TextInputStream> Open(const std::string& path);
 
  private:
@@ -42,7 +44,13 @@ class TextOutputStream : public Object {
   // Writes the text and one LF.
   void WriteLine(const std::string& text);
   // Completes the file: the temporary file moves over the old one in one step.
+  // When anything failed, the temporary file is removed and the old file is
+  // left as it was.
   void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  // 0 while every write (and the final move) succeeded, else the errno of the
+  // first failure.
+  int LastErrorCode() const { return error_; }
 
   // A stream writing into a new temporary file beside `path`; nullptr when
   // it cannot be created.
@@ -51,10 +59,13 @@ class TextOutputStream : public Object {
 
  private:
   TextOutputStream(std::string path, std::string temp_path, int fd);
+  void Flush();
+  void Discard();
   std::string path_;
   std::string temp_path_;
+  std::string buffer_;
   int fd_ = -1;
-  bool failed_ = false;
+  int error_ = 0;
 };
 
 class FolderItem : public Object, public std::enable_shared_from_this<FolderItem> {
@@ -75,7 +86,8 @@ class FolderItem : public Object, public std::enable_shared_from_this<FolderItem
   // Number of entries of a folder (0 when it is none); entry `index` counted
   // from 1, in ascending order of the names (ASCII letters compared without
   // case, ties broken by the exact bytes); nullptr when there is no such
-  // entry.
+  // entry. Count lists the folder afresh; Item numbers the entries of the
+  // last listing (made on first use when Count was never called).
   int Count() const;
   std::shared_ptr<FolderItem> Item(int index) const;
 
@@ -94,7 +106,8 @@ class FolderItem : public Object, public std::enable_shared_from_this<FolderItem
  private:
   std::string path_;
   std::weak_ptr<TextOutputStream> pending_;  // the file being written, if any
-  std::string pending_type_;
+  mutable std::vector<std::string> listing_;  // sorted entry names
+  mutable bool listed_ = false;
 };
 
 // A bare relative name (path mode 0) against the bundle's folder; an

@@ -29,6 +29,8 @@ class RuntimeException : public std::exception {
   virtual std::shared_ptr<RuntimeException> Clone() const {
     return std::make_shared<RuntimeException>(*this);
   }
+  // Throws a copy of this exception with its own class.
+  [[noreturn]] virtual void Raise() const { throw *this; }
 
  private:
   std::string message_;
@@ -42,6 +44,7 @@ class RuntimeException : public std::exception {
     std::shared_ptr<RuntimeException> Clone() const override {                \
       return std::make_shared<Name>(*this);                                   \
     }                                                                         \
+    [[noreturn]] void Raise() const override { throw *this; }                 \
   }
 
 VM_EXCEPTION_CLASS(NilObjectException, RuntimeException);

@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/object.h"
 #include "platform/runtime.h"
@@ -60,35 +61,44 @@ class RegExOptions : public Object {
   bool MatchEmpty = true;
   bool TreatTargetAsOneLine = false;  // false: ^ and $ match at every line
 
-  // 0: any of CR, LF, CRLF (the default); 1: CR; 2: LF; 3: CRLF.
+  // 0: any of CR, LF, CRLF (the default); 1: CR; 2: LF; 3: CRLF. Any
+  // other value is ignored and the type stays as it was.
   int LineEndType() const { return line_end_type_; }
   void LineEndType(int type);
+
+  RegExOptions(const RegExOptions&) = delete;
+  RegExOptions& operator=(const RegExOptions&) = delete;
 
  private:
   friend class RegEx;
   int line_end_type_ = 0;
+  void* handle_ = nullptr;  // the component's options object
 };
 
 class RegExMatch : public Object {
  public:
   ~RegExMatch() override;
-  int SubExpressionCount() const;
+  RegExMatch(const RegExMatch&) = delete;
+  RegExMatch& operator=(const RegExMatch&) = delete;
+  // The number of subexpressions of the pattern, the whole match included.
+  int SubExpressionCount() const { return count_; }
   // Group n (0: the whole match); the empty text for a group that did not
   // take part.
   std::string SubExpressionString(int n) const;
   // Byte offset (from 0) of group n in the target; -1 when it did not take
-  // part.
+  // part (or n is out of range).
   int SubExpressionStartB(int n) const;
   // The regex's replacement pattern, or the given one, with \0 to \9 filled in.
   std::string Replace() const;
   std::string Replace(const std::string& replacement_pattern) const;
 
-  // The component's match object (opaque).
+  // Takes over the component's match object (opaque).
   explicit RegExMatch(void* handle);
   void* Handle() const { return handle_; }
 
  private:
   void* handle_;
+  int count_ = 0;
 };
 
 class RegEx : public Object {
@@ -107,17 +117,28 @@ class RegEx : public Object {
   const std::shared_ptr<RegExOptions>& Options() const { return options_; }
   void Options(std::shared_ptr<RegExOptions> options);
 
-  // The first match in the target (from byte `start`), or nil. Search() with
-  // no target goes on after the previous match.
-  std::shared_ptr<RegExMatch> Search(const std::string& target);
-  std::shared_ptr<RegExMatch> Search(const std::string& target, int start);
+  // The first match in the target (from byte `start`: below 0 from the
+  // beginning, inside a character from the next one, past the end nil), or
+  // nil. The regex keeps its own copy of the target: Search() with no target
+  // goes on after the previous match in it (nil when there is none).
+  //
+  // Targets are taken as UTF-8; a target that is not valid UTF-8 is searched
+  // in its repaired form (each invalid byte becomes U+FFFD), and offsets and
+  // texts of its matches refer to that form.
+  std::shared_ptr<RegExMatch> Search(std::string_view target);
+  std::shared_ptr<RegExMatch> Search(std::string_view target, int start);
   std::shared_ptr<RegExMatch> Search();
 
   // The target with the first match, or with every match when
   // Options.ReplaceAllMatches is set, replaced by the replacement pattern
-  // (\0 the whole match, \1 to \9 its groups).
-  std::string Replace(const std::string& target);
-  std::string Replace(const std::string& target, int start);
+  // (\0 the whole match, \1 to \9 its groups; a group that did not take
+  // part gives the empty text; every other character, a backslash before
+  // anything but a digit included, stands for itself). With a start, the
+  // text before it is kept unchanged. Replace() works on the target of the
+  // last Search from where Search() would go on, and changes no state of the
+  // regex; with no such target it gives the empty text.
+  std::string Replace(std::string_view target);
+  std::string Replace(std::string_view target, int start);
   std::string Replace();
 
   void* Handle() const { return handle_; }

@@ -1,0 +1,396 @@
+#include "platform/files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <utility>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "platform/text_decoding.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kTypeAttribute = "user.mac.type";
+
+// A path without trailing slashes (the root stays "/").
+std::string Normalized(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Ascending by name with ASCII letters folded; the exact bytes break ties so
+// the order is total and the same on every machine.
+bool NameBefore(const std::string& a, const std::string& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    auto ca = static_cast<unsigned char>(FoldAscii(a[i]));
+    auto cb = static_cast<unsigned char>(FoldAscii(b[i]));
+    if (ca != cb) return ca < cb;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+bool WriteAll(int fd, const char* data, size_t size, int* error) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *error = errno;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Where a replaced file really lives: a symbolic link is followed, so that a
+// linked preferences file is rewritten in place of the link being replaced
+// by a plain file.
+std::string ReplacementTarget(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      std::string target = real;
+      std::free(real);
+      return target;
+    }
+  }
+  return path;
+}
+
+std::mutex& ExecutableMutex() {
+  static std::mutex m;
+  return m;
+}
+std::string& ExecutableOverride() {
+  static std::string path;
+  return path;
+}
+
+}  // namespace
+
+// ---- TextInputStream ----
+
+TextInputStream::TextInputStream(std::string text) : text_(std::move(text)) {}
+TextInputStream::~TextInputStream() = default;
+
+std::shared_ptr<TextInputStream> TextInputStream::Open(const std::string& path) {
+  // Non-blocking so that opening a FIFO cannot hang; only regular files are
+  // read anyway.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(st.st_size) + 1);
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return nullptr;
+    }
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return std::shared_ptr<TextInputStream>(new TextInputStream(DecodeTextFile(bytes)));
+}
+
+std::string TextInputStream::ReadLine() {
+  if (pos_ >= text_.size()) return std::string();
+  size_t end = text_.find_first_of("\r\n", pos_);
+  if (end == std::string::npos) {
+    std::string line = text_.substr(pos_);
+    pos_ = text_.size();
+    return line;
+  }
+  std::string line = text_.substr(pos_, end - pos_);
+  pos_ = end + 1;
+  if (text_[end] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+  return line;
+}
+
+bool TextInputStream::Eof() const { return pos_ >= text_.size(); }
+
+void TextInputStream::Close() {
+  std::string().swap(text_);
+  pos_ = 0;
+}
+
+// ---- TextOutputStream ----
+
+TextOutputStream::TextOutputStream(std::string path, std::string temp_path, int fd)
+    : path_(std::move(path)), temp_path_(std::move(temp_path)), fd_(fd) {}
+
+TextOutputStream::~TextOutputStream() {
+  if (fd_ >= 0) Discard();
+}
+
+std::shared_ptr<TextOutputStream> TextOutputStream::Create(const std::string& path) {
+  std::string target = ReplacementTarget(Normalized(path));
+  std::string folder = FolderOf(target);
+  std::string base = BaseName(target);
+  if (base.empty() || base == "." || base == "..") return nullptr;
+  struct stat old;
+  bool replacing = ::stat(target.c_str(), &old) == 0;
+  if (replacing && S_ISDIR(old.st_mode)) return nullptr;  // a folder is never replaced
+
+  static std::atomic<unsigned> counter{0};
+  std::random_device device;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temp = JoinPath(folder, "." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
+                                            std::to_string(counter++) + "-" +
+                                            std::to_string(device()));
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return nullptr;  // folder missing, not writable, or a path through a file
+    }
+    // The new file keeps the permissions the user gave the old one.
+    if (replacing && S_ISREG(old.st_mode)) (void)::fchmod(fd, old.st_mode & 07777);
+    return std::shared_ptr<TextOutputStream>(new TextOutputStream(target, temp, fd));
+  }
+  return nullptr;
+}
+
+void TextOutputStream::WriteLine(const std::string& text) {
+  if (fd_ < 0 || error_ != 0) return;
+  buffer_ += text;
+  buffer_ += '\n';
+  if (buffer_.size() >= 65536) Flush();
+}
+
+void TextOutputStream::Flush() {
+  // A failure is kept in error_, and Close then discards the file.
+  if (error_ == 0) WriteAll(fd_, buffer_.data(), buffer_.size(), &error_);
+  buffer_.clear();
+}
+
+void TextOutputStream::Discard() {
+  ::close(fd_);
+  fd_ = -1;
+  ::unlink(temp_path_.c_str());
+  buffer_.clear();
+}
+
+void TextOutputStream::Close() {
+  if (fd_ < 0) return;
+  Flush();
+  if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
+  if (error_ != 0) {
+    Discard();
+    return;
+  }
+  if (::close(fd_) != 0 && errno != EINTR) error_ = errno;
+  fd_ = -1;
+  if (error_ == 0 && ::rename(temp_path_.c_str(), path_.c_str()) != 0) error_ = errno;
+  if (error_ != 0) {
+    ::unlink(temp_path_.c_str());
+    return;
+  }
+  // Make the rename itself durable.
+  int dir = ::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    (void)::fsync(dir);
+    ::close(dir);
+  }
+}
+
+// ---- FolderItem ----
+
+FolderItem::FolderItem(std::string path) : path_(Normalized(std::move(path))) {}
+
+std::string FolderItem::Name() const { return path_ == "/" ? "/" : BaseName(path_); }
+
+std::string FolderItem::DisplayName() const { return Name(); }
+
+bool FolderItem::Exists() const {
+  struct stat st;
+  return ::lstat(path_.c_str(), &st) == 0;
+}
+
+bool FolderItem::Directory() const {
+  struct stat st;
+  return ::stat(path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::shared_ptr<FolderItem> FolderItem::Parent() const {
+  if (path_ == "/" || path_.empty()) return nullptr;
+  return std::make_shared<FolderItem>(FolderOf(path_));
+}
+
+std::shared_ptr<FolderItem> FolderItem::Child(const std::string& name) const {
+  return std::make_shared<FolderItem>(JoinPath(path_, name));
+}
+
+int FolderItem::Count() const {
+  listing_.clear();
+  listed_ = true;
+  DIR* dir = ::opendir(path_.c_str());
+  if (!dir) return 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    listing_.push_back(std::move(name));
+  }
+  ::closedir(dir);
+  std::sort(listing_.begin(), listing_.end(), NameBefore);
+  return static_cast<int>(std::min<size_t>(listing_.size(), INT_MAX));
+}
+
+std::shared_ptr<FolderItem> FolderItem::Item(int index) const {
+  if (!listed_) Count();
+  if (index < 1 || static_cast<size_t>(index) > listing_.size()) return nullptr;
+  return Child(listing_[static_cast<size_t>(index) - 1]);
+}
+
+std::shared_ptr<TextInputStream> FolderItem::OpenAsTextFile() const {
+  return TextInputStream::Open(path_);
+}
+
+std::shared_ptr<TextOutputStream> FolderItem::CreateTextFile() {
+  auto stream = TextOutputStream::Create(path_);
+  pending_ = stream;
+  return stream;
+}
+
+std::string FolderItem::MacType() const {
+  auto pending = pending_.lock();
+  const std::string& path = (pending && pending->IsOpen()) ? pending->TemporaryPath() : path_;
+  char value[64];
+  ssize_t n = ::getxattr(path.c_str(), kTypeAttribute, value, sizeof value);
+  return n > 0 ? std::string(value, static_cast<size_t>(n)) : std::string();
+}
+
+void FolderItem::MacType(const std::string& code) {
+  // While a new file is being written the type goes onto it; the rename in
+  // Close carries the attribute over with the file.
+  auto pending = pending_.lock();
+  const std::string& path = (pending && pending->IsOpen()) ? pending->TemporaryPath() : path_;
+  // File systems without user attributes drop the type silently.
+  if (code.empty()) {
+    (void)::removexattr(path.c_str(), kTypeAttribute);
+  } else {
+    (void)::setxattr(path.c_str(), kTypeAttribute, code.data(), code.size(), 0);
+  }
+}
+
+// ---- lookups ----
+
+std::string ExecutablePath() {
+  {
+    std::lock_guard<std::mutex> lock(ExecutableMutex());
+    if (!ExecutableOverride().empty()) return ExecutableOverride();
+  }
+  std::string path(PATH_MAX, '\0');
+  for (;;) {
+    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < path.size()) {
+      path.resize(static_cast<size_t>(n));
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+void SetExecutablePathForTesting(const std::string& path) {
+  std::lock_guard<std::mutex> lock(ExecutableMutex());
+  ExecutableOverride() = path;
+}
+
+std::string BareNameBaseFolder() {
+  std::string folder = FolderOf(Normalized(ExecutablePath()));
+  // X.app/Contents/MacOS/<exe>: the folder that holds the bundle.
+  std::string macos = BaseName(folder);
+  std::string contents_folder = FolderOf(folder);
+  std::string contents = BaseName(contents_folder);
+  std::string bundle_folder = FolderOf(contents_folder);
+  std::string bundle = BaseName(bundle_folder);
+  if (macos == "MacOS" && contents == "Contents" && bundle.size() > 4 &&
+      bundle.compare(bundle.size() - 4, 4, ".app") == 0) {
+    return FolderOf(bundle_folder);
+  }
+  return folder;
+}
+
+std::shared_ptr<FolderItem> GetFolderItem(const std::string& path, int /*path_mode*/) {
+  if (!path.empty() && path.front() == '/') return std::make_shared<FolderItem>(path);
+  if (path.empty()) return std::make_shared<FolderItem>(BareNameBaseFolder());
+  return std::make_shared<FolderItem>(JoinPath(BareNameBaseFolder(), path));
+}
+
+namespace SpecialFolder {
+
+std::shared_ptr<FolderItem> Preferences() {
+  std::string home;
+  if (const char* env = std::getenv("HOME"); env && *env) {
+    home = env;
+  } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir) {
+    home = pw->pw_dir;
+  }
+#ifdef __APPLE__
+  if (home.empty()) return nullptr;
+  std::string folder = home + "/Library/Preferences";
+#else
+  std::string folder;
+  // The base directory specification ignores a relative value.
+  if (const char* env = std::getenv("XDG_CONFIG_HOME"); env && env[0] == '/') {
+    folder = env;
+  } else {
+    if (home.empty()) return nullptr;
+    folder = home + "/.config";
+  }
+#endif
+  // Create the folder and any missing parents, private as a config folder is.
+  folder = Normalized(folder);
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    std::string prefix = slash == std::string::npos ? folder : folder.substr(0, slash);
+    (void)::mkdir(prefix.c_str(), 0700);
+    if (slash == std::string::npos) break;
+  }
+  return std::make_shared<FolderItem>(folder);
+}
+
+}  // namespace SpecialFolder
+
+}  // namespace platform

@@ -1,0 +1,24 @@
+// The headless backend's test driver. Tests act on the models directly
+// (Window::UserClose, Listbox::UserClickCell, ...) or queue actions for the
+// event loop, which runs them in order and returns when the application
+// quits or nothing is left to do, so a test never hangs on the loop.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform::headless {
+
+// Queues an action for RuntimeRun; each runs as an event, through the
+// exception helper.
+void Post(std::function<void()> action);
+// The texts MsgBox showed, oldest first.
+const std::vector<std::string>& Messages();
+void ClearMessages();
+// Whether the event loop was asked to quit, and how many windows the
+// backend has shown and not destroyed.
+bool QuitRequested();
+int LiveWindows();
+
+}  // namespace platform::headless

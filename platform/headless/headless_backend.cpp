@@ -1,0 +1,78 @@
+// The built-in backend: no toolkit, an event queue that tests fill.
+#include <cstdio>
+#include <deque>
+#include <memory>
+
+#include "platform/backend.h"
+#include "platform/headless/driver.h"
+#include "platform/runtime.h"
+
+namespace platform::headless {
+namespace {
+
+struct State {
+  std::deque<std::function<void()>> queue;
+  std::vector<std::string> messages;
+  bool quit = false;
+  int live_windows = 0;
+};
+
+State& state() {
+  static State s;
+  return s;
+}
+
+class HeadlessPeer : public backend::WindowPeer {
+ public:
+  void Changed() override {}
+  void Show() override {
+    if (!shown_) ++state().live_windows;
+    shown_ = true;
+  }
+  void Destroy() override {
+    if (shown_) --state().live_windows;
+    shown_ = false;
+  }
+  ~HeadlessPeer() override { Destroy(); }
+
+ private:
+  bool shown_ = false;
+};
+
+class HeadlessBackend : public backend::Backend {
+ public:
+  HeadlessBackend() { state().quit = false; }
+  std::unique_ptr<backend::WindowPeer> CreateWindowPeer(Window&) override {
+    return std::make_unique<HeadlessPeer>();
+  }
+  void Run() override {
+    while (!state().quit && !state().queue.empty()) {
+      auto action = std::move(state().queue.front());
+      state().queue.pop_front();
+      RuntimeDispatch(action);
+    }
+  }
+  void RequestQuit() override { state().quit = true; }
+  void MsgBox(const std::string& message) override {
+    state().messages.push_back(message);
+    std::fprintf(stderr, "%s\n", message.c_str());
+  }
+};
+
+}  // namespace
+
+void Post(std::function<void()> action) { state().queue.push_back(std::move(action)); }
+const std::vector<std::string>& Messages() { return state().messages; }
+void ClearMessages() { state().messages.clear(); }
+bool QuitRequested() { return state().quit; }
+int LiveWindows() { return state().live_windows; }
+
+void ResetForTesting() {
+  state().queue.clear();
+  state().messages.clear();
+  state().quit = false;
+}
+
+std::unique_ptr<backend::Backend> MakeBackend() { return std::make_unique<HeadlessBackend>(); }
+
+}  // namespace platform::headless

@@ -1,0 +1,197 @@
+#include "platform/regex.h"
+
+#include <cstdint>
+
+#include "platform/regex_component.h"
+
+namespace platform {
+
+PluginEntry* gRegExEntrypoints = nullptr;
+
+namespace {
+
+namespace rc = regex_component;
+
+// The bound entry point of that place, cast back to its real type.
+template <class Fn>
+Fn Entry(RegExEntry place) {
+  PluginEntry entry = gRegExEntrypoints ? gRegExEntrypoints[place] : nullptr;
+  if (!entry) throw NilObjectException("regular-expression component entry point not bound");
+  return reinterpret_cast<Fn>(entry);
+}
+
+// For destructors, which must not raise: nullptr when the place is empty.
+template <class Fn>
+Fn EntryOrNull(RegExEntry place) {
+  PluginEntry entry = gRegExEntrypoints ? gRegExEntrypoints[place] : nullptr;
+  return reinterpret_cast<Fn>(entry);
+}
+
+void RaiseIfFailed(const rc::Error& error) {
+  switch (error.failure) {
+    case rc::Failure::kNone: return;
+    case rc::Failure::kPattern: throw RegExSearchPatternException(error.message);
+    case rc::Failure::kOther: throw RegExException(error.message);
+  }
+}
+
+}  // namespace
+
+// --- RegExOptions --------------------------------------------------------------
+
+RegExOptions::RegExOptions() { handle_ = Entry<rc::OptionsInitFn>(kRegExOptionsInit)(); }
+
+RegExOptions::~RegExOptions() {
+  if (auto exit = EntryOrNull<rc::OptionsExitFn>(kRegExOptionsExit)) exit(handle_);
+}
+
+void RegExOptions::LineEndType(int type) {
+  if (Entry<rc::OptionsLineEndTypeSetFn>(kRegExOptionsLineEndTypeSet)(handle_, type))
+    line_end_type_ = type;
+}
+
+// --- RegExMatch ----------------------------------------------------------------
+
+RegExMatch::RegExMatch(void* handle) : handle_(handle) {
+  count_ = Entry<rc::MatchInitFn>(kRegExMatchInit)(handle_);
+}
+
+RegExMatch::~RegExMatch() {
+  if (auto exit = EntryOrNull<rc::MatchExitFn>(kRegExMatchExit)) exit(handle_);
+}
+
+std::string RegExMatch::SubExpressionString(int n) const {
+  std::string out;
+  Entry<rc::MatchSubExpressionStringFn>(kRegExMatchSubExpressionString)(handle_, n, &out);
+  return out;
+}
+
+int RegExMatch::SubExpressionStartB(int n) const {
+  int64_t start = Entry<rc::MatchSubExpressionStartBFn>(kRegExMatchSubExpressionStartB)(handle_, n);
+  return start > INT32_MAX ? INT32_MAX : static_cast<int>(start);
+}
+
+std::string RegExMatch::Replace() const {
+  std::string out;
+  Entry<rc::MatchReplaceFn>(kRegExMatchReplace)(handle_, &out);
+  return out;
+}
+
+std::string RegExMatch::Replace(const std::string& replacement_pattern) const {
+  std::string out;
+  Entry<rc::MatchReplacePatternFn>(kRegExMatchReplacePattern)(handle_, replacement_pattern, &out);
+  return out;
+}
+
+// --- RegEx ---------------------------------------------------------------------
+
+namespace {
+
+rc::Flags FlagsOf(const std::shared_ptr<RegExOptions>& options) {
+  const RegExOptions& o = Deref(options, "RegEx.Options");
+  rc::Flags f;
+  f.case_sensitive = o.CaseSensitive;
+  f.greedy = o.Greedy;
+  f.dot_match_all = o.DotMatchAll;
+  f.match_empty = o.MatchEmpty;
+  f.one_line = o.TreatTargetAsOneLine;
+  f.replace_all = o.ReplaceAllMatches;
+  return f;
+}
+
+std::shared_ptr<RegExMatch> Adopt(void* match, const rc::Error& error) {
+  RaiseIfFailed(error);
+  if (!match) return nullptr;
+  try {
+    return std::make_shared<RegExMatch>(match);
+  } catch (...) {
+    if (auto exit = EntryOrNull<rc::MatchExitFn>(kRegExMatchExit)) exit(match);
+    throw;
+  }
+}
+
+}  // namespace
+
+RegEx::RegEx() : options_(std::make_shared<RegExOptions>()) {
+  handle_ = Entry<rc::RegExInitFn>(kRegExInit)();
+  try {
+    Entry<rc::OptionsSetFn>(kRegExOptionsSet)(handle_, options_->handle_);
+  } catch (...) {
+    if (auto exit = EntryOrNull<rc::RegExExitFn>(kRegExExit)) exit(handle_);
+    throw;
+  }
+}
+
+RegEx::~RegEx() {
+  if (auto exit = EntryOrNull<rc::RegExExitFn>(kRegExExit)) exit(handle_);
+}
+
+void RegEx::SearchPattern(const std::string& pattern) {
+  search_pattern_ = pattern;
+  rc::Flags flags = FlagsOf(options_);
+  rc::Error error;
+  Entry<rc::SearchPatternSetFn>(kRegExSearchPatternSet)(handle_, pattern, &flags, &error);
+  RaiseIfFailed(error);
+}
+
+void RegEx::Options(std::shared_ptr<RegExOptions> options) {
+  // The component learns the new options before the old ones may go.
+  Entry<rc::OptionsSetFn>(kRegExOptionsSet)(handle_, options ? options->handle_ : nullptr);
+  options_ = std::move(options);
+}
+
+std::shared_ptr<RegExMatch> RegEx::Search(std::string_view target) {
+  rc::Flags flags = FlagsOf(options_);
+  rc::Error error;
+  void* match = Entry<rc::SearchTargetFn>(kRegExSearchTarget)(handle_, target, replacement_pattern_,
+                                                              &flags, &error);
+  return Adopt(match, error);
+}
+
+std::shared_ptr<RegExMatch> RegEx::Search(std::string_view target, int start) {
+  rc::Flags flags = FlagsOf(options_);
+  rc::Error error;
+  void* match = Entry<rc::SearchTargetStartFn>(kRegExSearchTargetStart)(
+      handle_, target, start, replacement_pattern_, &flags, &error);
+  return Adopt(match, error);
+}
+
+std::shared_ptr<RegExMatch> RegEx::Search() {
+  rc::Flags flags = FlagsOf(options_);
+  rc::Error error;
+  void* match =
+      Entry<rc::SearchNextFn>(kRegExSearchNext)(handle_, replacement_pattern_, &flags, &error);
+  return Adopt(match, error);
+}
+
+std::string RegEx::Replace(std::string_view target) {
+  rc::Flags flags = FlagsOf(options_);
+  rc::Error error;
+  std::string out;
+  Entry<rc::ReplaceTargetFn>(kRegExReplaceTarget)(handle_, target, replacement_pattern_, &flags,
+                                                  &out, &error);
+  RaiseIfFailed(error);
+  return out;
+}
+
+std::string RegEx::Replace(std::string_view target, int start) {
+  rc::Flags flags = FlagsOf(options_);
+  rc::Error error;
+  std::string out;
+  Entry<rc::ReplaceTargetStartFn>(kRegExReplaceTargetStart)(handle_, target, start,
+                                                            replacement_pattern_, &flags, &out,
+                                                            &error);
+  RaiseIfFailed(error);
+  return out;
+}
+
+std::string RegEx::Replace() {
+  rc::Flags flags = FlagsOf(options_);
+  rc::Error error;
+  std::string out;
+  Entry<rc::ReplaceNextFn>(kRegExReplaceNext)(handle_, replacement_pattern_, &flags, &out, &error);
+  RaiseIfFailed(error);
+  return out;
+}
+
+}  // namespace platform

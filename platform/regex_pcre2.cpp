@@ -1,0 +1,575 @@
+// The pattern component: PCRE2, 8-bit code units, UTF mode, JIT where the
+// machine has it. It is reached only through the entry points it publishes
+// by name (kPcre2Entrypoints); see regex_component.h for the convention.
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/regex_component.h"
+#include "platform/text.h"
+#include "platform/utf8_scan.h"
+
+namespace platform::regex_component {
+
+namespace {
+
+// Limits that keep every single search short: a pattern that backtracks
+// without bound fails in a fraction of a second instead of hanging the run.
+// The match limit counts backtracking steps (not start positions skipped by
+// the engine's own optimisations), so long texts with ordinary patterns stay
+// far below it.
+constexpr uint32_t kMatchLimit = 10'000'000;
+constexpr uint32_t kDepthLimit = 250'000;
+constexpr uint32_t kHeapLimitKiB = 256 * 1024;
+constexpr size_t kJitStackStart = 32 * 1024;
+constexpr size_t kJitStackMax = 8 * 1024 * 1024;
+
+// One match context (limits and JIT stack) per thread; the JIT stack must
+// not be shared between threads.
+struct MatchEnvironment {
+  pcre2_match_context* context = nullptr;
+  pcre2_jit_stack* jit_stack = nullptr;
+  pcre2_compile_context* compile_context = nullptr;
+
+  MatchEnvironment() {
+    context = pcre2_match_context_create(nullptr);
+    compile_context = pcre2_compile_context_create(nullptr);
+    if (context) {
+      pcre2_set_match_limit(context, kMatchLimit);
+      pcre2_set_depth_limit(context, kDepthLimit);
+      pcre2_set_heap_limit(context, kHeapLimitKiB);
+      jit_stack = pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr);
+      if (jit_stack) pcre2_jit_stack_assign(context, nullptr, jit_stack);
+    }
+  }
+  ~MatchEnvironment() {
+    if (jit_stack) pcre2_jit_stack_free(jit_stack);
+    if (context) pcre2_match_context_free(context);
+    if (compile_context) pcre2_compile_context_free(compile_context);
+  }
+  MatchEnvironment(const MatchEnvironment&) = delete;
+  MatchEnvironment& operator=(const MatchEnvironment&) = delete;
+};
+
+MatchEnvironment& Environment() {
+  thread_local MatchEnvironment environment;
+  return environment;
+}
+
+struct OptionsRecord {
+  int line_end_type = 0;  // 0 any of CR, LF, CRLF; 1 CR; 2 LF; 3 CRLF
+};
+
+// Where the next search of a target starts.
+struct Cursor {
+  size_t offset = 0;
+  bool after_empty = false;  // the previous match was empty and ended here
+  bool done = false;
+};
+
+struct Regex {
+  std::string pattern;
+  pcre2_code* code = nullptr;
+  pcre2_match_data* match_data = nullptr;
+  uint32_t compiled_options = 0;
+  int compiled_line_end = -1;
+  bool jit = false;
+  bool crlf_is_newline = false;
+  int group_count = 1;  // subexpressions, the whole match included
+
+  const OptionsRecord* options = nullptr;
+
+  // The last target given to Search, for Search() and for the matches.
+  std::shared_ptr<std::string> subject;
+  Cursor cursor;
+
+  std::shared_ptr<const std::string> replacement;
+
+  ~Regex() { Release(); }
+  void Release() {
+    if (match_data) pcre2_match_data_free(match_data);
+    if (code) pcre2_code_free(code);
+    match_data = nullptr;
+    code = nullptr;
+  }
+};
+
+// A match keeps its offsets inline up to the \0 to \9 that replacements
+// can name; patterns with more groups spill to the heap.
+struct Match {
+  static constexpr int kInlineGroups = 10;
+  std::shared_ptr<const std::string> subject;
+  std::shared_ptr<const std::string> replacement;
+  int group_count = 1;
+  PCRE2_SIZE inline_offsets[2 * kInlineGroups];
+  std::vector<PCRE2_SIZE> more_offsets;
+  const PCRE2_SIZE* offsets = inline_offsets;  // start and end of each group
+
+  void Assign(const PCRE2_SIZE* ov, int groups) {
+    group_count = groups;
+    if (groups <= kInlineGroups) {
+      for (int i = 0; i < 2 * groups; ++i) inline_offsets[i] = ov[i];
+      offsets = inline_offsets;
+    } else {
+      more_offsets.assign(ov, ov + 2 * groups);
+      offsets = more_offsets.data();
+    }
+  }
+};
+
+// Matches are made and dropped at a high rate (one per paragraph searched),
+// so released ones are kept for reuse.
+thread_local bool tMatchPoolGone = false;
+
+class MatchPool {
+ public:
+  ~MatchPool() {
+    tMatchPoolGone = true;  // matches released later (static objects) are deleted
+    for (Match* m : free_) delete m;
+  }
+  Match* Take() {
+    if (free_.empty()) return new Match;
+    Match* m = free_.back();
+    free_.pop_back();
+    return m;
+  }
+  void Give(Match* m) {
+    m->subject.reset();
+    m->replacement.reset();
+    if (free_.size() < kKept && m->more_offsets.capacity() == 0) {
+      free_.push_back(m);
+    } else {
+      delete m;
+    }
+  }
+
+ private:
+  static constexpr size_t kKept = 64;
+  std::vector<Match*> free_;
+};
+
+MatchPool* Pool() {
+  if (tMatchPoolGone) return nullptr;
+  thread_local MatchPool pool;
+  return &pool;
+}
+
+const char kEmpty[] = "";
+
+const char* DataOf(std::string_view s) { return s.data() ? s.data() : kEmpty; }
+
+void Fail(Error* error, Failure failure, std::string message) {
+  if (error && error->failure == Failure::kNone) {
+    error->failure = failure;
+    error->message = std::move(message);
+  }
+}
+
+std::string Pcre2Message(int code) {
+  PCRE2_UCHAR buffer[256];
+  int n = pcre2_get_error_message(code, buffer, sizeof buffer);
+  if (n < 0) return "error " + std::to_string(code);
+  return std::string(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
+}
+
+// Texts reach the engine as valid UTF-8, so it never re-checks them: each
+// text is checked once when it arrives, and an invalid one is repaired
+// (every invalid byte becomes U+FFFD) and used in that form.
+class ValidText {
+ public:
+  explicit ValidText(std::string_view text) : view_(text) {
+    if (!utf8::IsValid(DataOf(text), text.size())) {
+      repaired_ = ToValidUtf8(text);
+      view_ = repaired_;
+    }
+  }
+  std::string_view view() const { return view_; }
+
+ private:
+  std::string_view view_;
+  std::string repaired_;
+};
+
+uint32_t CompileOptions(const Flags& flags) {
+  uint32_t options = PCRE2_UTF | PCRE2_NEVER_BACKSLASH_C;  // \C could split a character
+  if (!flags.case_sensitive) options |= PCRE2_CASELESS;
+  if (!flags.one_line) options |= PCRE2_MULTILINE;
+  if (flags.dot_match_all) options |= PCRE2_DOTALL;
+  if (!flags.greedy) options |= PCRE2_UNGREEDY;
+  return options;
+}
+
+uint32_t NewlineFor(int line_end_type) {
+  switch (line_end_type) {
+    case 1: return PCRE2_NEWLINE_CR;
+    case 2: return PCRE2_NEWLINE_LF;
+    case 3: return PCRE2_NEWLINE_CRLF;
+    default: return PCRE2_NEWLINE_ANYCRLF;
+  }
+}
+
+bool Compile(Regex& re, const Flags& flags, Error* error) {
+  re.Release();
+  const uint32_t options = CompileOptions(flags);
+  const int line_end = re.options ? re.options->line_end_type : 0;
+  MatchEnvironment& env = Environment();
+  if (env.compile_context) pcre2_set_newline(env.compile_context, NewlineFor(line_end));
+  int error_code = 0;
+  PCRE2_SIZE error_offset = 0;
+  re.code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(DataOf(re.pattern)), re.pattern.size(),
+                          options, &error_code, &error_offset, env.compile_context);
+  if (!re.code) {
+    Fail(error, Failure::kPattern,
+         "bad pattern at offset " + std::to_string(error_offset) + ": " + Pcre2Message(error_code));
+    re.compiled_line_end = -1;
+    return false;
+  }
+  re.jit = pcre2_jit_compile(re.code, PCRE2_JIT_COMPLETE) == 0;
+  uint32_t newline = 0, captures = 0;
+  pcre2_pattern_info(re.code, PCRE2_INFO_NEWLINE, &newline);
+  pcre2_pattern_info(re.code, PCRE2_INFO_CAPTURECOUNT, &captures);
+  re.crlf_is_newline = newline == PCRE2_NEWLINE_ANY || newline == PCRE2_NEWLINE_CRLF ||
+                       newline == PCRE2_NEWLINE_ANYCRLF;
+  re.group_count = static_cast<int>(captures) + 1;
+  re.match_data = pcre2_match_data_create_from_pattern(re.code, nullptr);
+  if (!re.match_data) {
+    re.Release();
+    Fail(error, Failure::kOther, "out of memory");
+    return false;
+  }
+  re.compiled_options = options;
+  re.compiled_line_end = line_end;
+  return true;
+}
+
+// Compiles again only when an option that shapes the compiled pattern has
+// changed since the last compilation.
+bool EnsureCompiled(Regex& re, const Flags& flags, Error* error) {
+  const int line_end = re.options ? re.options->line_end_type : 0;
+  if (re.code && re.compiled_options == CompileOptions(flags) && re.compiled_line_end == line_end)
+    return true;
+  return Compile(re, flags, error);
+}
+
+int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t options) {
+  MatchEnvironment& env = Environment();
+  const auto* subject = reinterpret_cast<PCRE2_SPTR>(DataOf(s));
+  // The JIT entry cannot anchor at match time; the interpreter can.
+  if (re.jit && !(options & PCRE2_ANCHORED))
+    return pcre2_jit_match(re.code, subject, s.size(), offset, options, re.match_data, env.context);
+  return pcre2_match(re.code, subject, s.size(), offset, options | PCRE2_NO_UTF_CHECK,
+                     re.match_data, env.context);
+}
+
+// The next match at or after the cursor, with the usual handling of empty
+// matches: after an empty match the next one may not be empty at the same
+// place; when there is none, the search moves one character on (and never
+// stops between the CR and LF of a line end). The match's offsets are in
+// re.match_data.
+bool FindNext(const Regex& re, std::string_view s, Cursor& cursor, const Flags& flags,
+              Error* error) {
+  const uint32_t base = flags.match_empty ? 0 : PCRE2_NOTEMPTY;
+  while (!cursor.done && cursor.offset <= s.size()) {
+    uint32_t options = base;
+    if (cursor.after_empty) options |= PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED;
+    int rc = RunMatch(re, s, cursor.offset, options);
+    if (rc == PCRE2_ERROR_NOMATCH) {
+      if (!cursor.after_empty || cursor.offset >= s.size()) break;
+      size_t next = cursor.offset + 1;
+      if (s[cursor.offset] == '\r' && re.crlf_is_newline && next < s.size() && s[next] == '\n')
+        ++next;
+      else
+        while (next < s.size() && utf8::IsContinuation(static_cast<unsigned char>(s[next]))) ++next;
+      cursor.offset = next;
+      cursor.after_empty = false;
+      continue;
+    }
+    if (rc < 0) {
+      cursor.done = true;
+      switch (rc) {
+        case PCRE2_ERROR_MATCHLIMIT:
+        case PCRE2_ERROR_DEPTHLIMIT:
+        case PCRE2_ERROR_HEAPLIMIT:
+        case PCRE2_ERROR_JIT_STACKLIMIT:
+          Fail(error, Failure::kPattern, "pattern too complex for this text: " + Pcre2Message(rc));
+          break;
+        default:
+          Fail(error, Failure::kOther, "search failed: " + Pcre2Message(rc));
+      }
+      return false;
+    }
+    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(re.match_data);
+    if (ov[0] > ov[1] || ov[1] < cursor.offset) {
+      cursor.done = true;
+      Fail(error, Failure::kOther, "match ends before it starts (\\K in an assertion)");
+      return false;
+    }
+    cursor.offset = ov[1];
+    cursor.after_empty = ov[0] == ov[1];
+    return true;
+  }
+  cursor.done = true;
+  return false;
+}
+
+// A replacement pattern cut once into literal runs and group references, so
+// that applying it per match costs no parsing.
+class Replacement {
+ public:
+  explicit Replacement(std::string_view pattern) : text_(pattern) {
+    size_t literal_start = 0;
+    for (size_t i = 0; i + 1 < text_.view().size(); ++i) {
+      char c = text_.view()[i], d = text_.view()[i + 1];
+      if (c == '\\' && d >= '0' && d <= '9') {
+        if (i > literal_start) pieces_.push_back({-1, literal_start, i - literal_start});
+        pieces_.push_back({d - '0', 0, 0});
+        literal_start = i + 2;
+        ++i;
+      }
+    }
+    if (text_.view().size() > literal_start)
+      pieces_.push_back({-1, literal_start, text_.view().size() - literal_start});
+  }
+
+  void AppendTo(std::string& out, std::string_view subject, const PCRE2_SIZE* ov,
+                int group_count) const {
+    const std::string_view text = text_.view();
+    for (const Piece& p : pieces_) {
+      if (p.group < 0) {
+        out.append(text.data() + p.pos, p.len);
+      } else if (p.group < group_count && ov[2 * p.group] != PCRE2_UNSET) {
+        out.append(subject.data() + ov[2 * p.group], ov[2 * p.group + 1] - ov[2 * p.group]);
+      }
+    }
+  }
+
+ private:
+  struct Piece {
+    int group;  // -1: a literal run
+    size_t pos, len;
+  };
+  ValidText text_;
+  std::vector<Piece> pieces_;
+};
+
+// The target with the match after `start`, or every one, replaced; the text
+// before `start` is kept as it is.
+void ReplaceIn(const Regex& re, std::string_view s, Cursor cursor, std::string_view replacement,
+               const Flags& flags, std::string* out, Error* error) {
+  const Replacement r(replacement);
+  std::string result;
+  result.reserve(s.size() + (flags.replace_all ? s.size() / 16 : 0) + 64);
+  const size_t start = cursor.done ? s.size() : cursor.offset;
+  result.append(s.data(), start);
+  size_t copied = start;
+  while (FindNext(re, s, cursor, flags, error)) {
+    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(re.match_data);
+    result.append(s.data() + copied, ov[0] - copied);
+    r.AppendTo(result, s, ov, re.group_count);
+    copied = ov[1];
+    if (!flags.replace_all) break;
+  }
+  if (error && error->failure != Failure::kNone) return;
+  result.append(s.data() + copied, s.size() - copied);
+  *out = std::move(result);
+}
+
+// Where a search given a byte position starts: negative positions start at
+// the beginning, a position inside a character at the next character.
+Cursor CursorAt(std::string_view s, int64_t start) {
+  Cursor c;
+  if (start <= 0) return c;
+  if (static_cast<uint64_t>(start) > s.size()) {
+    c.done = true;
+    return c;
+  }
+  size_t pos = static_cast<size_t>(start);
+  while (pos < s.size() && utf8::IsContinuation(static_cast<unsigned char>(s[pos]))) ++pos;
+  c.offset = pos;
+  return c;
+}
+
+void* NewMatch(Regex& re) {
+  MatchPool* pool = Pool();
+  Match* m = pool ? pool->Take() : new Match;
+  m->subject = re.subject;
+  m->replacement = re.replacement;
+  m->Assign(pcre2_get_ovector_pointer(re.match_data), re.group_count);
+  return m;
+}
+
+// An empty replacement (the usual case for searches) is kept as nil, which
+// saves every match two reference-count updates.
+void KeepReplacement(Regex& re, std::string_view replacement) {
+  if (replacement.empty())
+    re.replacement.reset();
+  else if (!re.replacement || *re.replacement != replacement)
+    re.replacement = std::make_shared<const std::string>(replacement);
+}
+
+void* SearchFrom(Regex& re, std::string_view target, int64_t start, std::string_view replacement,
+                 const Flags* flags, Error* error) {
+  if (!EnsureCompiled(re, *flags, error)) return nullptr;
+  ValidText valid(target);
+  // Reuse the subject's buffer when no match still refers to it.
+  if (re.subject && re.subject.use_count() == 1)
+    re.subject->assign(valid.view());
+  else
+    re.subject = std::make_shared<std::string>(valid.view());
+  KeepReplacement(re, replacement);
+  re.cursor = CursorAt(*re.subject, start);
+  if (!FindNext(re, *re.subject, re.cursor, *flags, error)) return nullptr;
+  return NewMatch(re);
+}
+
+// --- the entry points ---------------------------------------------------------
+
+void* RegExInit() { return new Regex; }
+
+void RegExExit(void* re) { delete static_cast<Regex*>(re); }
+
+void* SearchTarget(void* re, std::string_view target, std::string_view replacement,
+                   const Flags* flags, Error* error) {
+  return SearchFrom(*static_cast<Regex*>(re), target, 0, replacement, flags, error);
+}
+
+void* SearchTargetStart(void* re, std::string_view target, int64_t start,
+                        std::string_view replacement, const Flags* flags, Error* error) {
+  return SearchFrom(*static_cast<Regex*>(re), target, start, replacement, flags, error);
+}
+
+void* SearchNext(void* handle, std::string_view replacement, const Flags* flags, Error* error) {
+  Regex& re = *static_cast<Regex*>(handle);
+  if (!re.subject) return nullptr;
+  if (!EnsureCompiled(re, *flags, error)) return nullptr;
+  KeepReplacement(re, replacement);
+  if (!FindNext(re, *re.subject, re.cursor, *flags, error)) return nullptr;
+  return NewMatch(re);
+}
+
+void ReplaceTarget(void* handle, std::string_view target, std::string_view replacement,
+                   const Flags* flags, std::string* out, Error* error) {
+  Regex& re = *static_cast<Regex*>(handle);
+  if (!EnsureCompiled(re, *flags, error)) return;
+  ValidText valid(target);
+  ReplaceIn(re, valid.view(), Cursor{}, replacement, *flags, out, error);
+}
+
+void ReplaceTargetStart(void* handle, std::string_view target, int64_t start,
+                        std::string_view replacement, const Flags* flags, std::string* out,
+                        Error* error) {
+  Regex& re = *static_cast<Regex*>(handle);
+  if (!EnsureCompiled(re, *flags, error)) return;
+  ValidText valid(target);
+  ReplaceIn(re, valid.view(), CursorAt(valid.view(), start), replacement, *flags, out, error);
+}
+
+void ReplaceNext(void* handle, std::string_view replacement, const Flags* flags, std::string* out,
+                 Error* error) {
+  Regex& re = *static_cast<Regex*>(handle);
+  if (!re.subject) {
+    out->clear();
+    return;
+  }
+  if (!EnsureCompiled(re, *flags, error)) return;
+  // The subject may be shared with matches; it is not changed.
+  std::shared_ptr<const std::string> subject = re.subject;
+  ReplaceIn(re, *subject, re.cursor, replacement, *flags, out, error);
+}
+
+void SearchPatternSet(void* handle, std::string_view pattern, const Flags* flags, Error* error) {
+  Regex& re = *static_cast<Regex*>(handle);
+  re.pattern.assign(DataOf(pattern), pattern.size());
+  Compile(re, *flags, error);
+}
+
+void OptionsSet(void* re, void* options) {
+  static_cast<Regex*>(re)->options = static_cast<const OptionsRecord*>(options);
+}
+
+void* OptionsInit() { return new OptionsRecord; }
+
+void OptionsExit(void* options) { delete static_cast<OptionsRecord*>(options); }
+
+bool OptionsLineEndTypeSet(void* options, int type) {
+  if (type < 0 || type > 3) return false;
+  static_cast<OptionsRecord*>(options)->line_end_type = type;
+  return true;
+}
+
+int MatchInit(void* match) { return static_cast<Match*>(match)->group_count; }
+
+void MatchExit(void* match) {
+  auto* m = static_cast<Match*>(match);
+  if (MatchPool* pool = Pool())
+    pool->Give(m);
+  else
+    delete m;
+}
+
+void MatchReplacePattern(void* handle, std::string_view pattern, std::string* out) {
+  const Match& m = *static_cast<Match*>(handle);
+  out->clear();
+  Replacement(pattern).AppendTo(*out, *m.subject, m.offsets, m.group_count);
+}
+
+void MatchReplace(void* handle, std::string* out) {
+  const Match& m = *static_cast<Match*>(handle);
+  MatchReplacePattern(handle, m.replacement ? std::string_view(*m.replacement) : std::string_view(),
+                      out);
+}
+
+void MatchSubExpressionString(void* handle, int n, std::string* out) {
+  const Match& m = *static_cast<Match*>(handle);
+  out->clear();
+  if (n < 0 || n >= m.group_count || m.offsets[2 * n] == PCRE2_UNSET) return;
+  out->assign(*m.subject, m.offsets[2 * n], m.offsets[2 * n + 1] - m.offsets[2 * n]);
+}
+
+int64_t MatchSubExpressionStartB(void* handle, int n) {
+  const Match& m = *static_cast<Match*>(handle);
+  if (n < 0 || n >= m.group_count || m.offsets[2 * n] == PCRE2_UNSET) return -1;
+  return static_cast<int64_t>(m.offsets[2 * n]);
+}
+
+template <class Fn>
+PluginEntry Publish(Fn fn) {
+  return reinterpret_cast<PluginEntry>(fn);
+}
+
+}  // namespace
+
+const NamedEntrypoint kPcre2Entrypoints[] = {
+    {"RegEx.__init", Publish<RegExInitFn>(RegExInit)},
+    {"RegEx.__exit", Publish<RegExExitFn>(RegExExit)},
+    {"RegEx.Search(TargetString as String) as RegExMatch", Publish<SearchTargetFn>(SearchTarget)},
+    {"RegEx.Search(TargetString as String, SearchStartPosition as Integer) as RegExMatch",
+     Publish<SearchTargetStartFn>(SearchTargetStart)},
+    {"RegEx.Search() as RegExMatch", Publish<SearchNextFn>(SearchNext)},
+    {"RegEx.Replace(TargetString as String) as String", Publish<ReplaceTargetFn>(ReplaceTarget)},
+    {"RegEx.Replace(TargetString as String, SearchStartPosition as Integer) as String",
+     Publish<ReplaceTargetStartFn>(ReplaceTargetStart)},
+    {"RegEx.Replace() as String", Publish<ReplaceNextFn>(ReplaceNext)},
+    {"RegEx.SearchPattern.Set", Publish<SearchPatternSetFn>(SearchPatternSet)},
+    {"RegEx.Options.Set", Publish<OptionsSetFn>(OptionsSet)},
+    {"RegExOptions.__init", Publish<OptionsInitFn>(OptionsInit)},
+    {"RegExOptions.__exit", Publish<OptionsExitFn>(OptionsExit)},
+    {"RegExOptions.LineEndType.Set", Publish<OptionsLineEndTypeSetFn>(OptionsLineEndTypeSet)},
+    {"RegExMatch.__init", Publish<MatchInitFn>(MatchInit)},
+    {"RegExMatch.__exit", Publish<MatchExitFn>(MatchExit)},
+    {"RegExMatch.Replace() as String", Publish<MatchReplaceFn>(MatchReplace)},
+    {"RegExMatch.Replace(ReplacementPattern as string) as String",
+     Publish<MatchReplacePatternFn>(MatchReplacePattern)},
+    {"RegExMatch.SubExpressionString(MatchNumber as Integer) as String",
+     Publish<MatchSubExpressionStringFn>(MatchSubExpressionString)},
+    {"RegExMatch.SubExpressionStartB(MatchNumber as Integer) as Integer",
+     Publish<MatchSubExpressionStartBFn>(MatchSubExpressionStartB)},
+};
+const int kPcre2EntrypointCount = sizeof kPcre2Entrypoints / sizeof kPcre2Entrypoints[0];
+
+}  // namespace platform::regex_component

@@ -1,0 +1,250 @@
+#include "platform/scripting.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/text.h"
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+// A path inside a one-line message: control characters would break the line.
+std::string Printable(const std::string& s) {
+  std::string out;
+  out.reserve(s.size());
+  static const char kHex[] = "0123456789abcdef";
+  for (unsigned char c : s) {
+    if (c < 0x20 || c == 0x7f) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void ReportScriptFailure(const std::string& path, const std::string& what) {
+  // One write, so the line reaches standard error whole.
+  std::string line = "ExecuteAppleScript: " + Printable(path) + ": " + what + "\n";
+  const char* p = line.data();
+  size_t left = line.size();
+  while (left > 0) {
+    ssize_t n = ::write(STDERR_FILENO, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+// Spawns argv[0] with stdin on /dev/null, stdout on `out_fd` and stderr
+// shared; returns the pid or -errno.
+pid_t Spawn(const std::vector<std::string>& args, int out_fd) {
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // Descriptors the process opened without close-on-exec stay out of the
+  // script.
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+#endif
+  // A caller that ignores SIGPIPE or blocks signals must not pass that on.
+  sigset_t none, pipe_only;
+  sigemptyset(&none);
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &pipe_only);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -rc;
+}
+
+}  // namespace
+
+std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
+                               const std::vector<Variant>& values) {
+  const std::string path = Deref(script, "script file").NativePath();
+  std::vector<std::string> args;
+  args.reserve(values.size() + 2);
+#ifdef __APPLE__
+  args.push_back("/usr/bin/osascript");
+#endif
+  args.push_back(path);
+  // argv cannot carry a NUL byte: a value ends at its first NUL.
+  for (const Variant& v : values) args.push_back(v.StringValue().c_str());
+
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    ReportScriptFailure(path, std::string("cannot start: ") + std::strerror(errno));
+    return std::string();
+  }
+  pid_t pid = Spawn(args, fds[1]);
+  ::close(fds[1]);
+  if (pid < 0) {
+    ::close(fds[0]);
+    ReportScriptFailure(path, std::string("cannot start: ") + std::strerror(static_cast<int>(-pid)));
+    return std::string();
+  }
+
+  // Read everything before waiting, so a script with a large result never
+  // blocks on a full pipe.
+  std::string out;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+    if (n > 0) {
+      out.append(buffer, static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  ::close(fds[0]);
+
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      ReportScriptFailure(path, std::string("lost: ") + std::strerror(errno));
+      return std::string();
+    }
+  }
+  if (WIFSIGNALED(status)) {
+    int sig = WTERMSIG(status);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+    const char* name = sigabbrev_np(sig);
+#else
+    const char* name = nullptr;
+#endif
+    ReportScriptFailure(path, "killed by signal " + std::to_string(sig) +
+                                  (name ? std::string(" (SIG") + name + ")" : std::string()));
+    return std::string();
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    ReportScriptFailure(path, "exited with status " + std::to_string(WEXITSTATUS(status)));
+    return std::string();
+  }
+  if (!out.empty() && out.back() == '\n') out.pop_back();
+  if (IsValidUtf8(out)) return out;
+  return ToValidUtf8(out);
+}
+
+// ---- Apple events ----
+
+AppleEvent::AppleEvent(std::string event_class, std::string event_id, std::string target)
+    : class_(std::move(event_class)), id_(std::move(event_id)), target_(std::move(target)) {}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits for `events` on fd until the deadline; false on timeout or error.
+bool WaitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, events, 0};
+    int rc = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (rc > 0) return true;  // ready, or an error the next call reports
+    if (rc < 0 && errno != EINTR) return false;
+  }
+}
+
+bool Exchange(int fd, const std::string& path, const std::string& request,
+              Clock::time_point deadline) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  // A listener whose backlog is full refuses a non-blocking connect with
+  // EAGAIN for the moment; try again until the deadline.
+  while (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    if (errno != EAGAIN || Clock::now() + std::chrono::milliseconds(10) >= deadline) return false;
+    ::usleep(10000);
+  }
+
+  size_t sent = 0;
+  while (sent < request.size()) {
+    ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!WaitFor(fd, POLLOUT, deadline)) return false;
+    } else {
+      return false;
+    }
+  }
+
+  // The answer is one short line; anything longer is not "ok".
+  std::string answer;
+  char buffer[64];
+  for (;;) {
+    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n > 0) {
+      answer.append(buffer, static_cast<size_t>(n));
+      if (answer.find('\n') != std::string::npos) break;
+      if (answer.size() > 64) return false;
+    } else if (n == 0) {
+      break;  // a last line without its LF counts as well
+    } else if (errno == EINTR) {
+      continue;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (!WaitFor(fd, POLLIN, deadline)) return false;
+    } else {
+      return false;
+    }
+  }
+  std::string line = answer.substr(0, answer.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line == "ok";
+}
+
+}  // namespace
+
+bool AppleEvent::Send() {
+  const auto deadline = Clock::now() + std::chrono::seconds(2);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool delivered = Exchange(fd, AppleEventFolder() + "/" + target_, class_ + " " + id_ + "\n", deadline);
+  ::close(fd);
+  return delivered;
+}
+
+std::shared_ptr<AppleEvent> NewAppleEvent(const std::string& event_class,
+                                          const std::string& event_id,
+                                          const std::string& target_signature) {
+  return std::make_shared<AppleEvent>(event_class, event_id, target_signature);
+}
+
+}  // namespace platform

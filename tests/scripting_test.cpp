@@ -1,0 +1,329 @@
+// Running host scripts as processes, and Apple events over the event folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "platform/scripting.h"
+
+namespace fs = std::filesystem;
+using platform::FolderItem;
+using platform::Variant;
+
+namespace {
+
+class ScriptingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* base = std::getenv("VM_TEST_TMP");
+    ASSERT_NE(base, nullptr) << "VM_TEST_TMP is not set";
+    // Short: the event socket's path must fit a sockaddr_un.
+    dir_ = fs::path(base) / ("sc" + std::to_string(::getpid()) + "-" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  std::shared_ptr<FolderItem> Script(const std::string& name, const std::string& body,
+                                     mode_t mode = 0755) const {
+    std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << body;
+    ::chmod(path.c_str(), mode);
+    return std::make_shared<FolderItem>(path);
+  }
+
+  // Runs the script with standard error caught in a file; gives the result.
+  std::string RunCatchingStderr(const std::shared_ptr<FolderItem>& script,
+                                const std::vector<Variant>& values, std::string* err) const {
+    std::string path = (dir_ / "stderr.log").string();
+    int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int saved = ::dup(STDERR_FILENO);
+    ::dup2(file, STDERR_FILENO);
+    std::string result = platform::ExecuteAppleScript(script, values);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    ::close(file);
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    *err = ss.str();
+    return result;
+  }
+
+  fs::path dir_;
+};
+
+const char kPrintArgs[] = "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done\n";
+
+std::vector<std::string> SplitAtNul(const std::string& s) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\0') {
+      parts.push_back(s.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  EXPECT_EQ(start, s.size()) << "output does not end in NUL";
+  return parts;
+}
+
+TEST_F(ScriptingTest, ValuesReachTheScriptByteForByte) {
+  std::string pwned = (dir_ / "pwned").string();
+  std::vector<std::string> values = {
+      "with space",  "dq\"sq'",       "$(touch " + pwned + ")", "`touch " + pwned + "`",
+      "-n",          "--",            "tab\there",              "line\nbreak\n",
+      "",            "*",             "back\\slash\\n",         "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
+      "semi;colon|", "  lead trail ", "\r\n",
+  };
+  std::vector<Variant> args(values.begin(), values.end());
+  std::string out = platform::ExecuteAppleScript(Script("args", kPrintArgs), args);
+  EXPECT_EQ(SplitAtNul(out), values);
+  EXPECT_FALSE(fs::exists(pwned));
+}
+
+TEST_F(ScriptingTest, AValueEndsAtItsFirstNulByte) {
+  std::string out = platform::ExecuteAppleScript(
+      Script("args", kPrintArgs), {Variant(std::string("cut\0rest", 8)), Variant("next")});
+  EXPECT_EQ(SplitAtNul(out), (std::vector<std::string>{"cut", "next"}));
+}
+
+TEST_F(ScriptingTest, ResultLosesOneFinalLineFeedOnly) {
+  struct Case {
+    const char* printf_arg;
+    std::string result;
+  } cases[] = {
+      {"a\\n\\n", "a\n"}, {"a", "a"},       {"\\n", ""},         {"", ""},
+      {"x\\r\\n", "x\r"}, {"\\na", "\na"}, {"a\\377b", "a\xEF\xBF\xBD" "b"},
+  };
+  for (const Case& c : cases) {
+    auto script = Script("out", std::string("#!/bin/sh\nprintf '") + c.printf_arg + "'\n");
+    EXPECT_EQ(platform::ExecuteAppleScript(script, {}), c.result) << c.printf_arg;
+  }
+}
+
+TEST_F(ScriptingTest, EmptyListStandardInputAndLargeOutput) {
+  EXPECT_EQ(platform::ExecuteAppleScript(Script("n", "#!/bin/sh\necho $#\n"), {}), "0");
+  // Standard input is empty, not the test's own.
+  EXPECT_EQ(platform::ExecuteAppleScript(Script("cat", "#!/bin/sh\ncat\necho done\n"), {}),
+            "done");
+  // 50 MB must come through whole without the pipe blocking the script.
+  std::string big = platform::ExecuteAppleScript(
+      Script("big", "#!/bin/sh\nhead -c 52428800 /dev/zero | tr '\\0' x\n"), {});
+  EXPECT_EQ(big.size(), 52428800u);
+  EXPECT_EQ(big.find_first_not_of('x'), std::string::npos);
+}
+
+TEST_F(ScriptingTest, FailuresGiveEmptyTextAndOneLineNamingTheScript) {
+  struct Case {
+    const char* label;
+    std::shared_ptr<FolderItem> script;
+    const char* what;
+  } cases[] = {
+      {"non-zero exit", Script("exit3", "#!/bin/sh\necho partial\nexit 3\n"), "status 3"},
+      {"killed", Script("killed", "#!/bin/sh\necho partial\nkill -9 $$\n"), "signal 9"},
+      {"missing", std::make_shared<FolderItem>((dir_ / "missing.scpt").string()), "cannot start"},
+      {"not executable", Script("plain", "#!/bin/sh\necho hi\n", 0644), "cannot start"},
+      {"no interpreter line", Script("noshebang", "echo hi\n"), "cannot start"},
+      {"folder", std::make_shared<FolderItem>(dir_.string()), "cannot start"},
+  };
+  for (const Case& c : cases) {
+    std::string err;
+    EXPECT_EQ(RunCatchingStderr(c.script, {Variant("v")}, &err), "") << c.label;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.label << ": " << err;
+    EXPECT_EQ(err.back(), '\n') << c.label;
+    EXPECT_NE(err.find(c.script->NativePath()), std::string::npos) << c.label << ": " << err;
+    EXPECT_NE(err.find(c.what), std::string::npos) << c.label << ": " << err;
+  }
+}
+
+TEST_F(ScriptingTest, ScriptStderrPassesThroughAndSuccessAddsNothing) {
+  std::string err;
+  auto script = Script("warn", "#!/bin/sh\necho from-script >&2\necho result\n");
+  EXPECT_EQ(RunCatchingStderr(script, {}, &err), "result");
+  EXPECT_EQ(err, "from-script\n");
+}
+
+TEST_F(ScriptingTest, ScriptGetsDefaultSignalsAndNoStrayDescriptors) {
+  auto old = std::signal(SIGPIPE, SIG_IGN);
+  int stray = ::open("/dev/null", O_RDONLY);  // deliberately without close-on-exec
+  ASSERT_GE(stray, 3);
+  auto script = Script("env",
+                       "#!/bin/sh\n"
+                       "sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status\n"
+                       "[ -e /proc/$$/fd/" + std::to_string(stray) + " ] && echo leaked\n"
+                       "exit 0\n");
+  std::string out = platform::ExecuteAppleScript(script, {});
+  ::close(stray);
+  std::signal(SIGPIPE, old);
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.find("leaked"), std::string::npos) << out;
+  unsigned long long ignored = std::stoull(out.substr(0, out.find('\n')), nullptr, 16);
+  EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << out;
+}
+
+// ---- Apple events ----
+
+// A target application: listens under a signature in the event folder and
+// answers the first line it gets in the way it is told.
+class Listener {
+ public:
+  enum class Mode { kOk, kOther, kSilent, kHangUp, kOkNoLineEnd };
+
+  Listener(const std::string& path, Mode mode) : mode_(mode) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    EXPECT_LT(path.size(), sizeof addr.sun_path) << path;
+    path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << path;
+    EXPECT_EQ(::listen(fd_, 4), 0);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~Listener() {
+    stop_ = true;
+    thread_.join();
+    ::close(fd_);
+  }
+  std::string Received() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+  }
+
+ private:
+  void Serve() {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0) return;
+    int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) return;
+    if (mode_ == Mode::kHangUp) {
+      ::close(client);
+      return;
+    }
+    std::string line;
+    char c;
+    while (line.find('\n') == std::string::npos && ::read(client, &c, 1) == 1) line += c;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      received_ = line;
+    }
+    const char* answer = mode_ == Mode::kOk ? "ok\n" : mode_ == Mode::kOther ? "no\n"
+                         : mode_ == Mode::kOkNoLineEnd ? "ok" : nullptr;
+    if (answer) {
+      (void)::write(client, answer, std::strlen(answer));
+    } else {
+      while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::close(client);
+  }
+
+  Mode mode_;
+  int fd_ = -1;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::string received_;
+};
+
+class AppleEventTest : public ScriptingTest {
+ protected:
+  void SetUp() override {
+    ScriptingTest::SetUp();
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    had_runtime_ = old != nullptr;
+    if (old) old_runtime_ = old;
+    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    fs::create_directory(dir_ / "appleevents");
+    ASSERT_EQ(platform::AppleEventFolder(), (dir_ / "appleevents").string());
+  }
+  void TearDown() override {
+    if (had_runtime_)
+      ::setenv("XDG_RUNTIME_DIR", old_runtime_.c_str(), 1);
+    else
+      ::unsetenv("XDG_RUNTIME_DIR");
+    ScriptingTest::TearDown();
+  }
+  std::string SocketPath() const { return (dir_ / "appleevents" / "ART5").string(); }
+
+  bool had_runtime_ = false;
+  std::string old_runtime_;
+};
+
+TEST_F(AppleEventTest, ActivateIsDeliveredWhenTheTargetAnswersOk) {
+  auto event = platform::NewAppleEvent("misc", "actv", "ART5");
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(event->EventClass(), "misc");
+  EXPECT_EQ(event->EventID(), "actv");
+  EXPECT_EQ(event->Target(), "ART5");
+  for (auto mode : {Listener::Mode::kOk, Listener::Mode::kOkNoLineEnd}) {
+    fs::remove(SocketPath());
+    Listener listener(SocketPath(), mode);
+    EXPECT_TRUE(event->Send());
+    EXPECT_EQ(listener.Received(), "misc actv\n");
+  }
+}
+
+TEST_F(AppleEventTest, AnythingButOkIsNotDelivered) {
+  struct Case {
+    const char* label;
+    Listener::Mode mode;
+  } cases[] = {{"other answer", Listener::Mode::kOther}, {"hang up", Listener::Mode::kHangUp}};
+  auto old = std::signal(SIGPIPE, SIG_DFL);  // a write to a closed peer must not kill us
+  for (const Case& c : cases) {
+    fs::remove(SocketPath());
+    Listener listener(SocketPath(), c.mode);
+    EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send()) << c.label;
+  }
+  std::signal(SIGPIPE, old);
+}
+
+TEST_F(AppleEventTest, SilentTargetGivesFalseAfterAboutTwoSeconds) {
+  Listener listener(SocketPath(), Listener::Mode::kSilent);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(1500));
+  EXPECT_LT(waited, std::chrono::seconds(4));  // it gives up rather than hang
+  EXPECT_EQ(listener.Received(), "misc actv\n");
+}
+
+TEST_F(AppleEventTest, NoListenerIsNotDelivered) {
+  // No socket at all.
+  EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
+  // A socket file left behind by a target that has gone: refused.
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  SocketPath().copy(addr.sun_path, sizeof addr.sun_path - 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ::close(fd);
+  ASSERT_TRUE(fs::exists(SocketPath()));
+  EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
+  // No event folder.
+  fs::remove_all(dir_ / "appleevents");
+  EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
+}
+
+}  // namespace
