@@ -299,6 +299,12 @@ int main(int argc, char** argv) {
                 ratio(Key("getRegPos", c, 10), Key("getRegPos", c, 1)));
     std::printf("scaling 10MB/1MB getRegParaPos %s: %.2f\n", c.name.c_str(),
                 ratio(Key("getRegParaPos", c, 10), Key("getRegParaPos", c, 1)));
+    // The bare loops show what the machine alone does with ten times the data
+    // (caches, and page faults on large fresh buffers).
+    std::printf("scaling 10MB/1MB bare-RegPos %s: %.2f\n", c.name.c_str(),
+                ratio(Key("bare-RegPos", c, 10), Key("bare-RegPos", c, 1)));
+    std::printf("scaling 10MB/1MB bare-ParaPos %s: %.2f\n", c.name.c_str(),
+                ratio(Key("bare-ParaPos", c, 10), Key("bare-ParaPos", c, 1)));
   }
   for (size_t mb : sizes)
     for (const Case& c : Cases()) {

@@ -127,7 +127,12 @@ std::string ScanMarked(std::string_view marked, const MarkerPair& markers, size_
 // When a marker chain is used up, markers cannot tell matches from text, so
 // the positions come from the matches' own offsets instead, counting the
 // characters between one match and the next. One pass of the hook per match.
-std::string PositionsFromMatches(platform::RegEx& re, const std::string& text) {
+std::string PositionsFromMatches(platform::RegEx& re, const std::string& original) {
+  // Offsets refer to the text the component searched, which is the repaired
+  // form of a text that is not valid UTF-8.
+  std::string repaired;
+  if (!platform::IsValidUtf8(original)) repaired = platform::ToValidUtf8(original);
+  const std::string& text = repaired.empty() ? original : repaired;
   std::string starts, ends;
   size_t counted_to = 0;   // byte offset up to which characters are counted
   uint64_t before = 0;     // characters before counted_to

@@ -20,7 +20,7 @@ int Len(std::string_view s);
 
 // Position (from 1) of the first occurrence of `find` at or after character
 // `start` (0 or 1: from the beginning); 0 when absent. An empty `find` is
-// found at the start position.
+// found at the start position, up to one past the last character.
 int InStr(int start, std::string_view s, std::string_view find);
 int InStr(std::string_view s, std::string_view find);
 
@@ -39,7 +39,8 @@ std::string Mid(std::string_view s, int start, int length);
 std::string NthField(std::string_view s, std::string_view separator, int n);
 
 // The pieces between separators, in order; k separators give k + 1 pieces,
-// empty ones kept (the empty text gives one empty piece).
+// empty ones kept (the empty text gives one empty piece). An empty separator
+// gives the whole text as the one piece.
 std::vector<std::string> Split(std::string_view s, std::string_view separator);
 
 // The one character of that code point (invalid code points give U+FFFD).

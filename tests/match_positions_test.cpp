@@ -176,6 +176,14 @@ TEST_F(MatchPositionsTest, ScanTellsTheHookOfEveryPass) {
   }
 }
 
+TEST_F(MatchPositionsTest, InvalidBytesCountAsOneCharacterEach) {
+  // Texts are repaired where they enter; one that is not still gives sound
+  // positions, on both routes, each invalid byte being one U+FFFD.
+  EXPECT_EQ(getRegPos("a\xFF\xFE" "b", "b"), "4,<>4,");
+  EXPECT_EQ(getRegPos("<@>[@]{@}\xE3\x81" "b", R"(b|\x{FFFD})"), "10,11,12,<>10,11,12,");
+  EXPECT_EQ(getRegParaPos("\xFF" + CR + "b", R"(\x{FFFD})"), "1,");
+}
+
 TEST_F(MatchPositionsTest, RejectedPatternsRaiseFromRegPos) {
   EXPECT_THROW(getRegPos("abc", "("), RegExSearchPatternException);
   EXPECT_THROW(getRegPos("abc", "[b-a]"), platform::RegExException);
