@@ -388,6 +388,9 @@ std::shared_ptr<FolderItem> Preferences() {
     (void)::mkdir(prefix.c_str(), 0700);
     if (slash == std::string::npos) break;
   }
+  // A folder that is not there and cannot be made is no preferences folder.
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
   return std::make_shared<FolderItem>(folder);
 }
 

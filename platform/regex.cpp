@@ -1,6 +1,8 @@
 #include "platform/regex.h"
 
 #include <cstdint>
+#include <new>
+#include <vector>
 
 #include "platform/regex_component.h"
 
@@ -99,11 +101,71 @@ rc::Flags FlagsOf(const std::shared_ptr<RegExOptions>& options) {
   return f;
 }
 
+// Searches can make a match object per paragraph; their shared blocks (all
+// of one size) are recycled through a small per-thread free list instead of
+// going to the heap each time.
+thread_local bool tBlockPoolGone = false;
+
+class BlockPool {
+ public:
+  ~BlockPool() {
+    tBlockPoolGone = true;
+    for (void* block : free_) ::operator delete(block);
+  }
+  void* Take(size_t size) {
+    if (size != size_ || free_.empty()) return ::operator new(size);
+    void* block = free_.back();
+    free_.pop_back();
+    return block;
+  }
+  void Give(void* block, size_t size) {
+    if (size_ == 0) size_ = size;
+    if (size == size_ && free_.size() < kKept) {
+      free_.push_back(block);
+    } else {
+      ::operator delete(block);
+    }
+  }
+
+ private:
+  static constexpr size_t kKept = 64;
+  size_t size_ = 0;
+  std::vector<void*> free_;
+};
+
+BlockPool* Blocks() {
+  if (tBlockPoolGone) return nullptr;
+  thread_local BlockPool pool;
+  return &pool;
+}
+
+template <class T>
+struct RecyclingAllocator {
+  using value_type = T;
+  RecyclingAllocator() = default;
+  template <class U>
+  RecyclingAllocator(const RecyclingAllocator<U>&) {}  // NOLINT: rebinding
+  T* allocate(size_t n) {
+    if (n != 1) return static_cast<T*>(::operator new(n * sizeof(T)));
+    BlockPool* pool = Blocks();
+    return static_cast<T*>(pool ? pool->Take(sizeof(T)) : ::operator new(sizeof(T)));
+  }
+  void deallocate(T* p, size_t n) {
+    BlockPool* pool = n == 1 ? Blocks() : nullptr;
+    if (pool)
+      pool->Give(p, sizeof(T));
+    else
+      ::operator delete(p);
+  }
+  template <class U>
+  bool operator==(const RecyclingAllocator<U>&) const { return true; }
+};
+
 std::shared_ptr<RegExMatch> Adopt(void* match, const rc::Error& error) {
   RaiseIfFailed(error);
   if (!match) return nullptr;
   try {
-    return std::make_shared<RegExMatch>(match);
+    return std::allocate_shared<RegExMatch>(RecyclingAllocator<RegExMatch>(), match);
   } catch (...) {
     if (auto exit = EntryOrNull<rc::MatchExitFn>(kRegExMatchExit)) exit(match);
     throw;

@@ -415,12 +415,13 @@ void KeepReplacement(Regex& re, std::string_view replacement) {
 void* SearchFrom(Regex& re, std::string_view target, int64_t start, std::string_view replacement,
                  const Flags* flags, Error* error) {
   if (!EnsureCompiled(re, *flags, error)) return nullptr;
-  ValidText valid(target);
-  // Reuse the subject's buffer when no match still refers to it.
-  if (re.subject && re.subject.use_count() == 1)
-    re.subject->assign(valid.view());
-  else
-    re.subject = std::make_shared<std::string>(valid.view());
+  // Reuse the subject's buffer when no match still refers to it. The target
+  // is checked while it is copied in, so it is read once.
+  if (!re.subject || re.subject.use_count() != 1) re.subject = std::make_shared<std::string>();
+  std::string& subject = *re.subject;
+  subject.resize(target.size());
+  if (!utf8::CopyValidating(subject.data(), DataOf(target), target.size()))
+    subject = ToValidUtf8(target);
   KeepReplacement(re, replacement);
   re.cursor = CursorAt(*re.subject, start);
   if (!FindNext(re, *re.subject, re.cursor, *flags, error)) return nullptr;

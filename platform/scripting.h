@@ -16,7 +16,8 @@ namespace platform {
 // standard error passes through. The result is the standard output less one
 // final LF, made valid UTF-8. When the script cannot be started, exits
 // non-zero or is killed, the result is the empty text and one line on
-// standard error names the script and what went wrong.
+// standard error names the script and what went wrong. An argument list
+// cannot carry a NUL byte, so a value ends at its first NUL.
 std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
                                const std::vector<Variant>& values);
 

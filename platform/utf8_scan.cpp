@@ -97,6 +97,11 @@ bool IsValidScalar(const unsigned char* p, size_t n) {
   return true;
 }
 
+bool IsValidScalarCopying(const unsigned char* p, size_t n, unsigned char* dst) {
+  if (dst) std::memcpy(dst, p, n);
+  return IsValidScalar(p, n);
+}
+
 #if VM_UTF8_X86
 // --- validation: vector paths ---------------------------------------------
 //
@@ -161,7 +166,10 @@ __attribute__((target("ssse3"))) inline void CheckSsse3(Ssse3State& st, __m128i 
   st.prev_input = input;
 }
 
-__attribute__((target("ssse3"))) bool IsValidSsse3(const unsigned char* p, size_t n) {
+// With `dst`, every vector read is also stored there: validation and copy in
+// one pass.
+__attribute__((target("ssse3"))) bool IsValidSsse3(const unsigned char* p, size_t n,
+                                                   unsigned char* dst) {
   static const uint8_t t1h[16] = {VM_BYTE1_HIGH};
   static const uint8_t t1l[16] = {VM_BYTE1_LOW};
   static const uint8_t t2h[16] = {VM_BYTE2_HIGH};
@@ -179,6 +187,13 @@ __attribute__((target("ssse3"))) bool IsValidSsse3(const unsigned char* p, size_
     const __m128i* q = reinterpret_cast<const __m128i*>(p + i);
     __m128i a = _mm_loadu_si128(q), b = _mm_loadu_si128(q + 1);
     __m128i c = _mm_loadu_si128(q + 2), d = _mm_loadu_si128(q + 3);
+    if (dst) {
+      __m128i* out = reinterpret_cast<__m128i*>(dst + i);
+      _mm_storeu_si128(out, a);
+      _mm_storeu_si128(out + 1, b);
+      _mm_storeu_si128(out + 2, c);
+      _mm_storeu_si128(out + 3, d);
+    }
     __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
     if (_mm_movemask_epi8(any) == 0) {
       st.error = _mm_or_si128(st.error, st.prev_incomplete);
@@ -195,10 +210,16 @@ __attribute__((target("ssse3"))) bool IsValidSsse3(const unsigned char* p, size_
   // with the 16 before them (n >= 64), so no byte is read past the end. The
   // check of a byte depends only on it and the three before it, so reading
   // some bytes twice changes nothing.
-  for (; i + 16 < n; i += 16) CheckSsse3(st, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+  for (; i + 16 < n; i += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    if (dst) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+    CheckSsse3(st, v);
+  }
   if (i < n) {
     st.prev_input = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 32));
-    CheckSsse3(st, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16)));
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16));
+    if (dst) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 16), v);
+    CheckSsse3(st, v);
   }
   __m128i error = _mm_or_si128(st.error, st.prev_incomplete);
   return _mm_movemask_epi8(_mm_cmpeq_epi8(error, _mm_setzero_si128())) == 0xFFFF;
@@ -230,7 +251,8 @@ __attribute__((target("avx2"))) inline void CheckAvx2(Avx2State& st, __m256i inp
   st.prev_input = input;
 }
 
-__attribute__((target("avx2"))) bool IsValidAvx2(const unsigned char* p, size_t n) {
+__attribute__((target("avx2"))) bool IsValidAvx2(const unsigned char* p, size_t n,
+                                                 unsigned char* dst) {
   static const uint8_t t1h[32] = {VM_BYTE1_HIGH, VM_BYTE1_HIGH};
   static const uint8_t t1l[32] = {VM_BYTE1_LOW, VM_BYTE1_LOW};
   static const uint8_t t2h[32] = {VM_BYTE2_HIGH, VM_BYTE2_HIGH};
@@ -248,6 +270,11 @@ __attribute__((target("avx2"))) bool IsValidAvx2(const unsigned char* p, size_t 
   for (; i + 64 <= n; i += 64) {
     const __m256i* q = reinterpret_cast<const __m256i*>(p + i);
     __m256i a = _mm256_loadu_si256(q), b = _mm256_loadu_si256(q + 1);
+    if (dst) {
+      __m256i* out = reinterpret_cast<__m256i*>(dst + i);
+      _mm256_storeu_si256(out, a);
+      _mm256_storeu_si256(out + 1, b);
+    }
     if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
       st.error = _mm256_or_si256(st.error, st.prev_incomplete);
       st.prev_incomplete = _mm256_setzero_si256();
@@ -260,24 +287,28 @@ __attribute__((target("avx2"))) bool IsValidAvx2(const unsigned char* p, size_t 
   // The tail as in the SSSE3 path: the last vector overlaps, with its true
   // preceding bytes.
   if (i + 32 < n) {
-    CheckAvx2(st, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)));
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+    if (dst) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), v);
+    CheckAvx2(st, v);
     i += 32;
   }
   if (i < n) {
     st.prev_input = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 64));
-    CheckAvx2(st, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 32)));
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + n - 32));
+    if (dst) _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + n - 32), v);
+    CheckAvx2(st, v);
   }
   __m256i error = _mm256_or_si256(st.error, st.prev_incomplete);
   return _mm256_testz_si256(error, error) != 0;
 }
 
-using ValidateFn = bool (*)(const unsigned char*, size_t);
+using ValidateFn = bool (*)(const unsigned char*, size_t, unsigned char*);
 
 ValidateFn ChooseValidator() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) return IsValidAvx2;
   if (__builtin_cpu_supports("ssse3")) return IsValidSsse3;
-  return IsValidScalar;
+  return IsValidScalarCopying;
 }
 #endif
 
@@ -316,15 +347,27 @@ size_t AdvanceChars(const char* p, size_t n, size_t count) {
   return n;
 }
 
-bool IsValid(const char* p, size_t n) {
-  const auto* u = reinterpret_cast<const unsigned char*>(p);
-  if (n < 64) return IsValidScalar(u, n);
+namespace {
+
+bool Validate(const unsigned char* p, size_t n, unsigned char* dst) {
+  if (n < 64) return IsValidScalarCopying(p, n, dst);
 #if VM_UTF8_X86
   static const ValidateFn validate = ChooseValidator();
-  return validate(u, n);
+  return validate(p, n, dst);
 #else
-  return IsValidScalar(u, n);
+  return IsValidScalarCopying(p, n, dst);
 #endif
+}
+
+}  // namespace
+
+bool IsValid(const char* p, size_t n) {
+  return Validate(reinterpret_cast<const unsigned char*>(p), n, nullptr);
+}
+
+bool CopyValidating(char* dst, const char* src, size_t n) {
+  return Validate(reinterpret_cast<const unsigned char*>(src), n,
+                  reinterpret_cast<unsigned char*>(dst));
 }
 
 }  // namespace platform::utf8

@@ -20,4 +20,8 @@ size_t AdvanceChars(const char* p, size_t n, size_t count);
 // points beyond U+10FFFF).
 bool IsValid(const char* p, size_t n);
 
+// Copies src[0, n) to dst (which must not overlap it) and tells whether the
+// bytes are well-formed UTF-8, reading them once for both.
+bool CopyValidating(char* dst, const char* src, size_t n);
+
 }  // namespace platform::utf8
