@@ -50,9 +50,9 @@ class TwoByteFinder {
  public:
   TwoByteFinder(const char* end, char a, char b) : end_(end), a_(a), b_(b) {}
   const char* Next(const char* from) {
-    if (next_a_ < from) next_a_ = Find(from, a_);
+    if (!next_a_ || next_a_ < from) next_a_ = Find(from, a_);
     if (a_ == b_) return next_a_;
-    if (next_b_ < from) next_b_ = Find(from, b_);
+    if (!next_b_ || next_b_ < from) next_b_ = Find(from, b_);
     return next_a_ < next_b_ ? next_a_ : next_b_;
   }
 

@@ -229,7 +229,11 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
     re.compiled_line_end = -1;
     return false;
   }
-  re.jit = pcre2_jit_compile(re.code, PCRE2_JIT_COMPLETE) == 0;
+  // A pattern may forbid JIT, as in (*NO_JIT): then compiling for it
+  // "succeeds" without code, so ask whether there is any.
+  size_t jit_size = 0;
+  re.jit = pcre2_jit_compile(re.code, PCRE2_JIT_COMPLETE) == 0 &&
+           pcre2_pattern_info(re.code, PCRE2_INFO_JITSIZE, &jit_size) == 0 && jit_size > 0;
   uint32_t newline = 0, captures = 0;
   pcre2_pattern_info(re.code, PCRE2_INFO_NEWLINE, &newline);
   pcre2_pattern_info(re.code, PCRE2_INFO_CAPTURECOUNT, &captures);

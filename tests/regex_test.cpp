@@ -49,6 +49,7 @@ TEST_F(RegExTest, DefaultsAndInlineOptions) {
       {"日本", "これは日本語", true},
       {"^.{3}$", "日本語", true},      // . takes a whole character
       {"Ä", "ä", true},                // case folding beyond ASCII
+      {"(*NO_JIT)b", "abc", true},     // a pattern that refuses JIT still works
   };
   for (const Case& c : cases) {
     RegEx re;
