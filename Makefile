@@ -26,6 +26,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 	$(MAKE) test-noqt
 	$(MAKE) test-asan
+	$(MAKE) fuzz FUZZ_SECONDS=30
 
 test-noqt: deps
 	cmake -S . -B build-noqt -G Ninja -DVM_WITH_QT=OFF -DVM_BENCH=OFF
@@ -37,6 +38,10 @@ test-asan: deps
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The fuzz targets, each for FUZZ_SECONDS (default 30), in build-fuzz.
+fuzz: deps
+	@./scripts/fuzz.sh $(FUZZ_SECONDS)
 
 bench: build
 	@./scripts/bench.sh $(BUILD)

@@ -33,6 +33,13 @@ std::string AsString(const std::string& name, const PropertyValue& v) {
   throw RuntimeException("property " + name + " takes a text");
 }
 
+PropertyValue DesignValue(const std::map<std::string, PropertyValue>& design,
+                          const std::string& name) {
+  auto it = design.find(name);
+  if (it == design.end()) throw RuntimeException("property " + name + " is not set");
+  return it->second;
+}
+
 bool Known(const std::set<std::string>& names, const std::string& name) {
   return names.count(name) != 0;
 }
@@ -81,9 +88,7 @@ void RectControl::SetProperty(const std::string& name, const PropertyValue& valu
 }
 
 PropertyValue RectControl::GetProperty(const std::string& name) const {
-  auto it = design_.find(name);
-  if (it == design_.end()) throw RuntimeException("property " + name + " is not set");
-  return it->second;
+  return DesignValue(design_, name);
 }
 
 void RectControl::ParentResized(int dx, int dy) {
@@ -281,9 +286,7 @@ void Window::SetProperties(const PropertyList& values) {
 }
 
 PropertyValue Window::GetProperty(const std::string& name) const {
-  auto it = design_.find(name);
-  if (it == design_.end()) throw RuntimeException("property " + name + " is not set");
-  return it->second;
+  return DesignValue(design_, name);
 }
 
 void Window::AddControl(const std::string& name, const std::shared_ptr<RectControl>& control) {

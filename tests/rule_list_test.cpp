@@ -31,7 +31,7 @@ class RuleListTest : public AppFixture {
   }
 };
 
-using Rows = std::vector<std::string>;
+using Names = std::vector<std::string>;
 
 TEST_F(RuleListTest, ListsTxtEntriesWithoutTheirEndingInFolderOrder) {
   for (const char* name : {"Titles.txt", "body.txt", ".hidden.txt", "notes.rtf", "Old.TXT",
@@ -40,15 +40,15 @@ TEST_F(RuleListTest, ListsTxtEntriesWithoutTheirEndingInFolderOrder) {
   fs::create_directory(reglist + "/set.txt");
   fs::create_directory(reglist + "/other");
   Start();
-  EXPECT_EQ(Rows(), (Rows{"a.txt", "body", "Old", "set", "Titles", "Zeta", "見出し"}));
+  EXPECT_EQ(Rows(), (Names{"a.txt", "body", "Old", "set", "Titles", "Zeta", "見出し"}));
 }
 
 TEST_F(RuleListTest, EveryActivationRebuildsTheRowsOnce) {
   WriteRuleSet("one.txt", "");
   WriteRuleSet("two.txt", "");
   Start();
-  const Rows first = Rows();
-  ASSERT_EQ(first, (Rows{"one", "two"}));
+  const Names first = Rows();
+  ASSERT_EQ(first, (Names{"one", "two"}));
   Reactivate();
   Reactivate();
   EXPECT_EQ(Rows(), first) << "never duplicated";
@@ -58,7 +58,7 @@ TEST_F(RuleListTest, EveryActivationRebuildsTheRowsOnce) {
   fs::remove(reglist + "/one.txt");
   EXPECT_EQ(Rows(), first);
   Reactivate();
-  EXPECT_EQ(Rows(), (Rows{"three", "two"}));
+  EXPECT_EQ(Rows(), (Names{"three", "two"}));
 }
 
 TEST_F(RuleListTest, HookIsCalledOncePerEntry) {
@@ -68,7 +68,7 @@ TEST_F(RuleListTest, HookIsCalledOncePerEntry) {
   const uint64_t before = platform::RuntimeBackgroundTaskCount();
   Window1()->Event_Activate();
   EXPECT_EQ(platform::RuntimeBackgroundTaskCount() - before, 6u);
-  EXPECT_EQ(Rows(), (Rows{"a", "d", "f"}));
+  EXPECT_EQ(Rows(), (Names{"a", "d", "f"}));
 }
 
 TEST_F(RuleListTest, MissingOrEmptyFolderGivesAnEmptyList) {
@@ -82,7 +82,7 @@ TEST_F(RuleListTest, MissingOrEmptyFolderGivesAnEmptyList) {
   // A folder that goes away empties the list at the next activation.
   WriteRuleSet("a.txt", "");
   Reactivate();
-  ASSERT_EQ(Rows(), (Rows{"a"}));
+  ASSERT_EQ(Rows(), (Names{"a"}));
   fs::remove_all(reglist);
   const uint64_t before = platform::RuntimeBackgroundTaskCount();
   Reactivate();
@@ -95,7 +95,7 @@ TEST_F(RuleListTest, AClickRunsTheNameRebuiltFromColumnZero) {
   WriteRuleSet("a.txt", "a\tSingle");
   SetContent("A/B:a");
   Start();
-  ASSERT_EQ(Rows(), (Rows{"a", "a.txt"}));
+  ASSERT_EQ(Rows(), (Names{"a", "a.txt"}));
   auto list = Window1()->Listbox1();
   ClearCalls();
   // Any column: the row's name is always taken from column 0.
@@ -110,19 +110,19 @@ TEST_F(RuleListTest, AClickRunsTheNameRebuiltFromColumnZero) {
   calls = Calls();
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[1].values[2], "Single");
-  EXPECT_EQ(Rows(), (Rows{"a", "a.txt"})) << "a click does not refresh";
+  EXPECT_EQ(Rows(), (Names{"a", "a.txt"})) << "a click does not refresh";
 }
 
 TEST_F(RuleListTest, ADeletedRuleSetsRowRunsNothing) {
   WriteRuleSet("gone.txt", "a\tS");
   SetContent("A/B:a");
   Start();
-  ASSERT_EQ(Rows(), (Rows{"gone"}));
+  ASSERT_EQ(Rows(), (Names{"gone"}));
   fs::remove(reglist + "/gone.txt");
   ClearCalls();
   EXPECT_FALSE(Window1()->Listbox1()->UserClickCell(0, 0));
   EXPECT_TRUE(Calls().empty());
-  EXPECT_EQ(Rows(), (Rows{"gone"}));
+  EXPECT_EQ(Rows(), (Names{"gone"}));
 }
 
 }  // namespace

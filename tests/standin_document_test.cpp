@@ -199,7 +199,7 @@ TEST(StandinDocumentTest, MalformedRequestsAreRefusedAndChangeNothing) {
   ASSERT_TRUE(doc.ApplyCharacterStyle("2,", "3,", "old", "1", "1", "0").ok);
   const std::string before = doc.Saved();
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.script) + " " + c.args[0]);
+    SCOPED_TRACE(std::string(c.script) + " " + (c.args.empty() ? "" : c.args[0]));
     const Reply r = doc.Run(c.script, c.args);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.text.find(c.why), std::string::npos) << r.text;

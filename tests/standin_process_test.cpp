@@ -126,8 +126,7 @@ class StandinProcessTest : public ::testing::Test {
     host_ = Spawn(VM_STANDIN_HOST, args, "host", extra_env);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
-      struct stat st;
-      if (lstat(socket_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return true;
+      if (Listening()) return true;
       if (waitpid(host_, nullptr, WNOHANG) == host_) {
         host_ = -1;
         return false;
@@ -135,6 +134,18 @@ class StandinProcessTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+  }
+
+  // Whether something accepts connections on the socket (a stale socket
+  // file does not).
+  bool Listening() {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, socket_.c_str());
+    const bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return up;
   }
 
   // Ends the host as a signal would, and gives how it ended.
