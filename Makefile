@@ -47,4 +47,4 @@ bench: build
 	@./scripts/bench.sh $(BUILD)
 
 clean:
-	rm -rf build build-noqt build-asan
+	rm -rf build build-noqt build-asan build-fuzz
