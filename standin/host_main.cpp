@@ -96,9 +96,10 @@ int main(int argc, char** argv) {
     std::cerr << "stand-in host: " << error << "\n";
     return 1;
   }
+  // Saved before the announcement: whoever waits for it may read the file.
+  host.Save();
   std::cerr << "stand-in host: " << host.document().Pieces().size() << " pieces from " << doc_path
             << "; listening on " << server->SocketPath() << std::endl;
-  host.Save();
 
 #ifdef VM_STANDIN_QT
   if (!headless && !HasDisplay()) {

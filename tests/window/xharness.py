@@ -164,6 +164,9 @@ class Session:
             else:
                 full[k] = v
         self.env = full
+        for f in (self._out, self._err):
+            if f:
+                f.close()
         self._out = open(os.path.join(self.dir, "stdout.txt"), "wb")
         self._err = open(os.path.join(self.dir, "stderr.txt"), "wb")
         self.proc = subprocess.Popen([program, *args], env=full, stdin=subprocess.DEVNULL,
