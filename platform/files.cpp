@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <random>
 #include <utility>
@@ -218,14 +219,14 @@ void TextOutputStream::Close() {
   if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
   if (error_ != 0) {
     Discard();
-    return;
+    throw IOException("could not write " + path_ + ": " + std::strerror(error_));
   }
   if (::close(fd_) != 0 && errno != EINTR) error_ = errno;
   fd_ = -1;
   if (error_ == 0 && ::rename(temp_path_.c_str(), path_.c_str()) != 0) error_ = errno;
   if (error_ != 0) {
     ::unlink(temp_path_.c_str());
-    return;
+    throw IOException("could not write " + path_ + ": " + std::strerror(error_));
   }
   // Make the rename itself durable.
   int dir = ::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

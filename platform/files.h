@@ -44,8 +44,9 @@ class TextOutputStream : public Object {
   // Writes the text and one LF.
   void WriteLine(const std::string& text);
   // Completes the file: the temporary file moves over the old one in one step.
-  // When anything failed, the temporary file is removed and the old file is
-  // left as it was.
+  // When anything failed, the temporary file is removed, the old file is
+  // left as it was, and IOException says so: a save that did not happen is
+  // never taken for one that did.
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   // 0 while every write (and the final move) succeeded, else the errno of the

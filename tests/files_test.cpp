@@ -322,7 +322,7 @@ TEST_F(FilesTest, FailedWriteKeepsTheOldFile) {
   small.rlim_cur = 1000;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   for (int i = 0; i < 2000; ++i) out->WriteLine("0123456789012345678901234567890123456789");
-  out->Close();
+  EXPECT_THROW(out->Close(), platform::IOException) << "a failed save is no success";
   ::setrlimit(RLIMIT_FSIZE, &old_limit);
   std::signal(SIGXFSZ, old_handler);
 
