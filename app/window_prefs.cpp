@@ -47,7 +47,7 @@ void Window1::Event_Close() {
   out.WriteLine(platform::Str(::Window1()->Top()));
   out.WriteLine(platform::Str(::Window1()->Width()));
   out.WriteLine(platform::Str(::Window1()->Height()));
-  out.WriteLine(Deref(::Window1()->CB1(), "CB1").Value() ? "1" : "0");
+  out.WriteLine(engine::ClearOverridesFlag(Deref(::Window1()->CB1(), "CB1").Value()));
   out.Close();
   platform::Quit(0);
 }

@@ -106,7 +106,8 @@ Setup MakeBundle() {
 
   setenv("XDG_CONFIG_HOME", (s.root + "/config").c_str(), 1);
   setenv("XDG_RUNTIME_DIR", (s.root + "/run").c_str(), 1);
-  setenv("VM_BENCH_CONTENT", s.content.c_str(), 1);
+  setenv("VM_RECORD_CONTENT", s.content.c_str(), 1);
+  unsetenv("VM_RECORD_LOG");  // nothing logged: the script answers at once
   platform::SetExecutablePathForTesting(s.root + "/Vellowmark.app/Contents/MacOS/Vellowmark");
   return s;
 }

@@ -23,7 +23,6 @@ struct Runtime {
   std::unique_ptr<backend::Backend> backend;
   std::vector<const ClassInfo*> classes;
   ExceptionHelper helper = nullptr;
-  bool started = false;
   std::shared_ptr<Application> app;
   std::vector<std::shared_ptr<Window>> windows;
   std::shared_ptr<RuntimeException> pending;  // raised by a handler
@@ -48,8 +47,7 @@ std::vector<std::unique_ptr<ClassInfo>>& FrameworkClasses() {
     const ClassInfo* object = add("Object", nullptr);
     add("RuntimeException", object);
     add("Application", object);
-    const ClassInfo* window = add("Window", object);
-    (void)window;
+    add("Window", object);
     const ClassInfo* control = add("RectControl", object);
     add("Listbox", control);
     add("CheckBox", control);
@@ -83,16 +81,12 @@ Backend& Current() {
 
 }  // namespace backend
 
-void RuntimeInit() {
-  rt().started = true;
-  backend::Current();
-}
+void RuntimeInit() { backend::Current(); }
 
 int RuntimeExit() {
   int status = rt().unhandled ? 1 : rt().quit_code;
   rt().windows.clear();
   rt().backend.reset();
-  rt().started = false;
   return status;
 }
 
@@ -219,7 +213,6 @@ void RuntimeResetForTesting() {
   rt().quit_code = 0;
   rt().unhandled = false;
   rt().backend.reset();
-  rt().started = false;
   headless::ResetForTesting();
 }
 

@@ -55,12 +55,8 @@ void ReportScriptFailure(const std::string& path, const std::string& what) {
 
 // Spawns argv[0] with stdin on /dev/null, stdout on `out_fd` and stderr
 // shared; returns the pid or -errno.
-pid_t Spawn(const std::vector<std::string>& args, int out_fd) {
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-
+// `argv` ends with nullptr.
+pid_t Spawn(const std::vector<const char*>& argv, int out_fd) {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
   posix_spawn_file_actions_init(&actions);
@@ -82,7 +78,8 @@ pid_t Spawn(const std::vector<std::string>& args, int out_fd) {
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  int rc = posix_spawn(&pid, argv[0], &actions, &attr, const_cast<char* const*>(argv.data()),
+                       environ);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -rc;
@@ -93,14 +90,16 @@ pid_t Spawn(const std::vector<std::string>& args, int out_fd) {
 std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
                                const std::vector<Variant>& values) {
   const std::string path = Deref(script, "script file").NativePath();
-  std::vector<std::string> args;
-  args.reserve(values.size() + 2);
+  // The values are passed where they lie, not copied: a position list can be
+  // large. argv cannot carry a NUL byte, so a value ends at its first NUL.
+  std::vector<const char*> args;
+  args.reserve(values.size() + 3);
 #ifdef __APPLE__
   args.push_back("/usr/bin/osascript");
 #endif
-  args.push_back(path);
-  // argv cannot carry a NUL byte: a value ends at its first NUL.
+  args.push_back(path.c_str());
   for (const Variant& v : values) args.push_back(v.StringValue().c_str());
+  args.push_back(nullptr);
 
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
