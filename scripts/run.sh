@@ -65,7 +65,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   XDG_CONFIG_HOME=$WORK/config
   export XDG_RUNTIME_DIR XDG_CONFIG_HOME
   mkfifo "$WORK/xfifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/xfifo" 2>"$WORK/xvfb.log" &
+  Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/xfifo" 2>"$WORK/xvfb.log" &
   XVFB_PID=$!
   read -r display_no <"$WORK/xfifo" || true
   if [ -z "${display_no:-}" ]; then
