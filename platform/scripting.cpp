@@ -233,9 +233,11 @@ bool Exchange(int fd, const std::string& path, const std::string& request,
 
 bool AppleEvent::Send() {
   const auto deadline = Clock::now() + std::chrono::seconds(2);
+  const std::string folder = AppleEventFolder();
+  if (!IsPrivateEventFolder(folder)) return false;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
-  bool delivered = Exchange(fd, AppleEventFolder() + "/" + target_, class_ + " " + id_ + "\n", deadline);
+  bool delivered = Exchange(fd, folder + "/" + target_, class_ + " " + id_ + "\n", deadline);
   ::close(fd);
   return delivered;
 }

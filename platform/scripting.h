@@ -27,7 +27,7 @@ class AppleEvent : public Object {
   // True when the event reached the target application. Elsewhere than on
   // macOS: connects to <AppleEventFolder()>/<target>, writes the line
   // "<class> <id>", and is true only when the answer "ok" comes within two
-  // seconds.
+  // seconds; false without trying when the folder is not private.
   bool Send();
 
   const std::string& EventClass() const { return class_; }
@@ -45,5 +45,10 @@ std::shared_ptr<AppleEvent> NewAppleEvent(const std::string& event_class,
 // Where applications listen for events: $XDG_RUNTIME_DIR/appleevents, or
 // /tmp/appleevents-<uid> when that is unset.
 std::string AppleEventFolder();
+// Whether events may pass through `folder`: a real folder (not a link to
+// one), owned by this user and writable by no one else. Anyone could create
+// /tmp/appleevents-<uid> first and listen there; Send sends nothing through
+// a folder that fails this test. When it fails, `why` says what is wrong.
+bool IsPrivateEventFolder(const std::string& folder, std::string* why = nullptr);
 
 }  // namespace platform

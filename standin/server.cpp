@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/scripting.h"
+
 namespace standin {
 
 namespace {
@@ -55,7 +57,11 @@ bool SomeoneListens(const std::string& path, std::string* answer) {
 
 }  // namespace
 
-bool MakePrivateFolder(const std::string& path, std::string* error) {
+namespace {
+
+// Creates `path` and its missing parents with mode 0700; a part that exists
+// is left as it is.
+bool MakeFolders(const std::string& path, std::string* error) {
   struct stat st;
   if (::stat(path.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return true;
@@ -63,10 +69,24 @@ bool MakePrivateFolder(const std::string& path, std::string* error) {
     return false;
   }
   const size_t slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && !MakePrivateFolder(path.substr(0, slash), error))
+  if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash), error))
     return false;
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
     *error = Errno("cannot create " + path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool MakePrivateFolder(const std::string& path, std::string* error) {
+  if (!MakeFolders(path, error)) return false;
+  // The program sends nothing through a folder that is not private, so a
+  // host listening in one would never hear from it.
+  std::string why;
+  if (!platform::IsPrivateEventFolder(path, &why)) {
+    *error = path + " cannot carry events (" + why + "); leaving it alone";
     return false;
   }
   return true;

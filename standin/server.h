@@ -71,7 +71,8 @@ class Server {
 };
 
 // Creates `path` and its missing parents with mode 0700. False with a message
-// when that fails or something else has the name.
+// when that fails, something else has the name, or the folder that is there
+// is not private (platform::IsPrivateEventFolder).
 bool MakePrivateFolder(const std::string& path, std::string* error);
 
 }  // namespace standin

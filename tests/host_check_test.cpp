@@ -32,6 +32,7 @@ class Listener {
  public:
   Listener(const std::string& folder, std::string answer) : answer_(std::move(answer)) {
     fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::owner_all);  // events go only through a private folder
     fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;

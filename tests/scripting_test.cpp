@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -255,7 +256,7 @@ class AppleEventTest : public ScriptingTest {
     had_runtime_ = old != nullptr;
     if (old) old_runtime_ = old;
     ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-    fs::create_directory(dir_ / "appleevents");
+    ASSERT_EQ(::mkdir((dir_ / "appleevents").c_str(), 0700), 0);
     ASSERT_EQ(platform::AppleEventFolder(), (dir_ / "appleevents").string());
   }
   void TearDown() override {
@@ -324,6 +325,82 @@ TEST_F(AppleEventTest, NoListenerIsNotDelivered) {
   // No event folder.
   fs::remove_all(dir_ / "appleevents");
   EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
+}
+
+// A socket that listens but never accepts: a connection attempt stays
+// queued, so the test can tell whether anybody knocked.
+class SilentSocket {
+ public:
+  explicit SilentSocket(const std::string& path) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << path;
+    EXPECT_EQ(::listen(fd_, 4), 0);
+  }
+  ~SilentSocket() { ::close(fd_); }
+  bool Knocked() const {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// The event folder someone else could have made, or could listen in: no
+// event goes there, and no connection is even tried.
+TEST_F(AppleEventTest, EventsGoOnlyThroughAPrivateFolder) {
+  const fs::path events = dir_ / "appleevents";
+  const fs::path elsewhere = dir_ / "elsewhere";
+  ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
+  struct Case {
+    const char* label;
+    std::function<void()> make;  // makes `events`, whose sockets live in `home`
+    fs::path home;
+  } cases[] = {
+      {"group may write", [&] { ::chmod(events.c_str(), 0770); }, events},
+      {"others may write", [&] { ::chmod(events.c_str(), 0707); }, events},
+      {"everybody's, sticky", [&] { ::chmod(events.c_str(), 01777); }, events},
+      {"a link to a private folder",
+       [&] {
+         fs::remove(events);
+         fs::create_directory_symlink(elsewhere, events);
+       },
+       elsewhere},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(events);
+    fs::remove(elsewhere / "ART5");
+    ASSERT_EQ(::mkdir(events.c_str(), 0700), 0);
+    c.make();
+    SilentSocket target((c.home / "ART5").string());
+    EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send()) << c.label;
+    EXPECT_FALSE(target.Knocked()) << c.label;
+    std::string why;
+    EXPECT_FALSE(platform::IsPrivateEventFolder(events.string(), &why)) << c.label;
+  }
+
+  // Read and search rights for others take nothing away: the folder stays
+  // ours, and the event arrives.
+  fs::remove_all(events);
+  ASSERT_EQ(::mkdir(events.c_str(), 0700), 0);
+  ::chmod(events.c_str(), 0755);
+  Listener listener(SocketPath(), Listener::Mode::kOk);
+  EXPECT_TRUE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
+}
+
+TEST_F(AppleEventTest, AFolderOwnedByAnotherUserIsNotUsed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give the event folder to another user";
+  const fs::path events = dir_ / "appleevents";
+  ASSERT_EQ(::chown(events.c_str(), 65534, 65534), 0);
+  SilentSocket target(SocketPath());
+  EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
+  EXPECT_FALSE(target.Knocked());
+  std::string why;
+  EXPECT_FALSE(platform::IsPrivateEventFolder(events.string(), &why));
+  EXPECT_NE(why.find("another user"), std::string::npos) << why;
 }
 
 }  // namespace

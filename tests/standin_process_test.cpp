@@ -260,6 +260,27 @@ TEST_F(StandinProcessTest, AFileInTheSocketsPlaceIsLeftAlone) {
   EXPECT_EQ(ReadFile(socket_), "mine");
 }
 
+// The host makes its event folder private, and will not listen in one that
+// anybody else may write to: the program would never send there.
+TEST_F(StandinProcessTest, ListensOnlyInAPrivateEventFolder) {
+  const std::string events = runtime_ + "/appleevents";
+  ASSERT_EQ(mkdir(events.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(events.c_str(), 0777), 0);
+  EXPECT_FALSE(StartHost());
+  const Result refused = Wait(-1, "host");
+  EXPECT_NE(refused.err.find("cannot carry events (others may write to it)"), std::string::npos)
+      << refused.err;
+  EXPECT_FALSE(Listening());
+
+  ASSERT_EQ(rmdir(events.c_str()), 0);
+  ASSERT_TRUE(StartHost()) << ReadFile(dir_ + "/host.err");
+  struct stat st;
+  ASSERT_EQ(lstat(events.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_TRUE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
+  EXPECT_EQ(StopHost().status, 0);
+}
+
 TEST_F(StandinProcessTest, AStalledClientDoesNotHoldUpOthers) {
   ASSERT_TRUE(StartHost());
   const int slow = socket(AF_UNIX, SOCK_STREAM, 0);
