@@ -1,19 +1,24 @@
 #include "platform/scripting.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/scripting_internal.h"
 #include "platform/text.h"
 
 extern char** environ;
@@ -53,8 +58,16 @@ void ReportScriptFailure(const std::string& path, const std::string& what) {
   }
 }
 
-// Spawns argv[0] with stdin on /dev/null, stdout on `out_fd` and stderr
-// shared; returns the pid or -errno.
+// A pipe whose two ends are closed on exec.
+bool OpenPipe(int fds[2]) {
+  if (::pipe(fds) != 0) return false;
+  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  return true;
+}
+
+// Spawns argv[0] in a process group of its own, with stdin on /dev/null,
+// stdout on `out_fd` and stderr shared; returns the pid or -errno.
 // `argv` ends with nullptr.
 pid_t Spawn(const std::vector<const char*>& argv, int out_fd) {
   posix_spawn_file_actions_t actions;
@@ -75,7 +88,11 @@ pid_t Spawn(const std::vector<const char*>& argv, int out_fd) {
   sigaddset(&pipe_only, SIGPIPE);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &pipe_only);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  // Its own group, so that a script that runs too long is ended together
+  // with whatever it started.
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
   pid_t pid = -1;
   int rc = posix_spawn(&pid, argv[0], &actions, &attr, const_cast<char* const*>(argv.data()),
@@ -85,10 +102,140 @@ pid_t Spawn(const std::vector<const char*>& argv, int out_fd) {
   return rc == 0 ? pid : -rc;
 }
 
+// The end of a child process as something poll can wait for: a thread waits
+// for the process to end, without reaping it, and then closes its end of a
+// pipe. The process stays a zombie until Reap, so its id, and the id of its
+// group, cannot pass to another process while we may still signal them.
+class ExitWatch {
+ public:
+  explicit ExitWatch(pid_t pid) : pid_(pid) {
+    int fds[2];
+    if (!OpenPipe(fds)) throw std::system_error(errno, std::generic_category(), "pipe");
+    fd_ = fds[0];
+    const int done = fds[1];
+    try {
+      thread_ = std::thread([pid, done] {
+        siginfo_t info;
+        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 &&
+               errno == EINTR) {
+        }
+        ::close(done);
+      });
+    } catch (...) {
+      ::close(done);
+      ::close(fd_);
+      throw;
+    }
+  }
+  ExitWatch(const ExitWatch&) = delete;
+  ExitWatch& operator=(const ExitWatch&) = delete;
+  ~ExitWatch() {
+    if (thread_.joinable()) {
+      KillGroup();
+      Reap(nullptr);
+    }
+    ::close(fd_);
+  }
+
+  // Readable (at end of file) once the process has ended.
+  int fd() const { return fd_; }
+  // Ends the process and every process of its group.
+  void KillGroup() const { ::kill(-pid_, SIGKILL); }
+  // Waits for the process's end and takes its status; false when it was
+  // lost (reaped elsewhere).
+  bool Reap(int* status) {
+    thread_.join();
+    int ignored = 0;
+    while (::waitpid(pid_, status ? status : &ignored, 0) < 0) {
+      if (errno != EINTR) return false;
+    }
+    return true;
+  }
+
+ private:
+  pid_t pid_;
+  int fd_ = -1;
+  std::thread thread_;
+};
+
+// Reads one piece of what is waiting on the non-blocking fd into `out`;
+// false at end of file or on an error.
+bool ReadSome(int fd, std::string& out) {
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      out.append(buffer, static_cast<size_t>(n));
+      return true;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+  }
+}
+
+// What lies in the pipe now, and nothing that arrives later: a process the
+// script left behind may go on writing.
+void ReadBuffered(int fd, std::string& out) {
+  int waiting = 0;
+  if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0) return;
+  const size_t goal = out.size() + static_cast<size_t>(waiting);
+  while (out.size() < goal && ReadSome(fd, out)) {
+  }
+  if (out.size() > goal) out.resize(goal);
+}
+
+std::string Seconds(std::chrono::milliseconds t) {
+  if (t.count() % 1000 == 0) return std::to_string(t.count() / 1000) + " s";
+  return std::to_string(t.count()) + " ms";
+}
+
+struct Finished {
+  enum { kExited, kTimedOut, kLost } how;
+  int status = 0;  // the wait status, or errno when lost
+};
+
+// Reads the script's output while it runs, until the script itself ends
+// (not until the output ends: a process it left behind may hold the pipe),
+// or ends the script's whole group once `timeout` has passed.
+Finished Collect(pid_t pid, int out_fd, std::chrono::milliseconds timeout, std::string& out) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + timeout;
+  ExitWatch watch(pid);
+  ::fcntl(out_fd, F_SETFL, ::fcntl(out_fd, F_GETFL) | O_NONBLOCK);
+  bool output_open = true;
+  bool ended = false;
+  while (!ended) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) break;
+    pollfd fds[2] = {{watch.fd(), POLLIN, 0}, {out_fd, POLLIN, 0}};
+    const int wait_ms = static_cast<int>(std::min<long long>(left.count(), 1'000'000));
+    const int n = ::poll(fds, output_open ? 2 : 1, wait_ms);
+    if (n < 0 && errno != EINTR) break;
+    if (n <= 0) continue;
+    if (fds[1].revents && output_open) output_open = ReadSome(out_fd, out);
+    ended = fds[0].revents != 0;
+  }
+  Finished result{Finished::kExited};
+  if (!ended) {
+    watch.KillGroup();
+    result.how = Finished::kTimedOut;
+  } else if (output_open) {
+    ReadBuffered(out_fd, out);
+  }
+  if (!watch.Reap(&result.status)) {
+    result.how = Finished::kLost;
+    result.status = errno;
+  }
+  return result;
+}
+
 }  // namespace
 
+namespace detail {
+
 std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
-                               const std::vector<Variant>& values) {
+                               const std::vector<Variant>& values,
+                               std::chrono::milliseconds timeout) {
   const std::string path = Deref(script, "script file").NativePath();
   // The values are passed where they lie, not copied: a position list can be
   // large. argv cannot carry a NUL byte, so a value ends at its first NUL.
@@ -102,7 +249,7 @@ std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
   args.push_back(nullptr);
 
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
+  if (!OpenPipe(fds)) {
     ReportScriptFailure(path, std::string("cannot start: ") + std::strerror(errno));
     return std::string();
   }
@@ -114,28 +261,24 @@ std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
     return std::string();
   }
 
-  // Read everything before waiting, so a script with a large result never
-  // blocks on a full pipe.
   std::string out;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-    if (n > 0) {
-      out.append(buffer, static_cast<size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      break;
-    }
+  Finished finished{Finished::kLost};
+  try {
+    finished = Collect(pid, fds[0], timeout, out);
+  } catch (...) {
+    ::close(fds[0]);
+    throw;
   }
   ::close(fds[0]);
 
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) {
-      ReportScriptFailure(path, std::string("lost: ") + std::strerror(errno));
-      return std::string();
-    }
+  const int status = finished.status;
+  if (finished.how == Finished::kTimedOut) {
+    ReportScriptFailure(path, "timed out after " + Seconds(timeout) + "; ended it");
+    return std::string();
+  }
+  if (finished.how == Finished::kLost) {
+    ReportScriptFailure(path, std::string("lost: ") + std::strerror(status));
+    return std::string();
   }
   if (WIFSIGNALED(status)) {
     int sig = WTERMSIG(status);
@@ -155,6 +298,13 @@ std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
   if (!out.empty() && out.back() == '\n') out.pop_back();
   if (IsValidUtf8(out)) return out;
   return ToValidUtf8(out);
+}
+
+}  // namespace detail
+
+std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
+                               const std::vector<Variant>& values) {
+  return detail::ExecuteAppleScript(script, values, detail::kScriptTimeout);
 }
 
 // ---- Apple events ----

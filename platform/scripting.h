@@ -14,10 +14,13 @@ namespace platform {
 // for it to end. On macOS: /usr/bin/osascript FILE VALUE...; elsewhere FILE
 // itself as an executable. No shell is involved, standard input is empty and
 // standard error passes through. The result is the standard output less one
-// final LF, made valid UTF-8. When the script cannot be started, exits
-// non-zero or is killed, the result is the empty text and one line on
-// standard error names the script and what went wrong. An argument list
-// cannot carry a NUL byte, so a value ends at its first NUL.
+// final LF, made valid UTF-8: what the script wrote until it ended, however
+// long a process it left behind keeps the output open. A script that runs
+// for more than two minutes is ended, with every process of its group. When
+// the script cannot be started, exits non-zero, is killed or runs out of
+// time, the result is the empty text and one line on standard error names
+// the script and what went wrong. An argument list cannot carry a NUL byte,
+// so a value ends at its first NUL.
 std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
                                const std::vector<Variant>& values);
 

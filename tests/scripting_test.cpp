@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <mutex>
 #include <sstream>
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 #include "platform/scripting.h"
+#include "platform/scripting_internal.h"
 
 namespace fs = std::filesystem;
 using platform::FolderItem;
@@ -183,6 +185,93 @@ TEST_F(ScriptingTest, ScriptGetsDefaultSignalsAndNoStrayDescriptors) {
   EXPECT_EQ(out.find("leaked"), std::string::npos) << out;
   unsigned long long ignored = std::stoull(out.substr(0, out.find('\n')), nullptr, 16);
   EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << out;
+}
+
+// A script that leaves a process behind holding its output: the call ends
+// with the script, and gives what the script wrote, not what the process
+// writes later.
+TEST_F(ScriptingTest, AProcessLeftHoldingTheOutputDoesNotHoldTheCall) {
+  const std::string pid_file = (dir_ / "left.pid").string();
+  struct Case {
+    const char* label;
+    const char* before;  // what the script writes before it leaves the process behind
+    std::string result;
+  } cases[] = {
+      {"a line", "echo before\n", "before\nafter"},
+      // More than a pipe holds: read while the script runs, the rest at its end.
+      {"a megabyte", "head -c 1000000 /dev/zero | tr '\\0' x\n",
+       std::string(1000000, 'x') + "after"},
+  };
+  for (const Case& c : cases) {
+    auto script = Script("leaves", std::string("#!/bin/sh\n") + c.before +
+                                       "(sleep 30; echo late) &\n"
+                                       "echo $! > '" + pid_file + "'\n"
+                                       "echo after\n");
+    const std::string out = platform::ExecuteAppleScript(script, {});
+    EXPECT_TRUE(out == c.result) << c.label << ": " << out.size() << " bytes ending in \""
+                                 << out.substr(out.size() - std::min<size_t>(out.size(), 20)) << "\"";
+    // The process left behind, and the sleep it started, are the test's to end.
+    std::ifstream in(pid_file);
+    pid_t left = 0;
+    ASSERT_TRUE(in >> left) << c.label;
+    const pid_t group = ::getpgid(left);
+    if (group > 1) ::kill(-group, SIGKILL);
+  }
+}
+
+// A pipe whose reader sees its end once every writer has gone; the test
+// waits on it with a deadline that only guards against a hang.
+bool WritersGone(int read_fd) {
+  pollfd p{read_fd, POLLIN, 0};
+  return ::poll(&p, 1, 60'000) > 0 && (p.revents & POLLHUP);
+}
+
+// A script that runs too long is ended with everything it started, and
+// counts as failed: empty result, one line naming the time limit.
+TEST_F(ScriptingTest, AScriptThatRunsTooLongIsEndedWithItsGroup) {
+  const std::string fifo = (dir_ / "held").string();
+  const std::string ready = (dir_ / "ready").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int held = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  // The script and a process it starts both hold the fifo open, then wait.
+  auto script = Script("hangs", "#!/bin/sh\n"
+                                "echo partial\n"
+                                "exec 3>'" + fifo + "'\n"
+                                "sleep 1000 &\n"
+                                "echo $$ > '" + ready + "'\n"
+                                "exec sleep 1000\n");
+  // The limit must not end the script before it is set up: a slow machine
+  // gets a longer one.
+  std::string result = "not run", err;
+  std::chrono::milliseconds limit(250);
+  for (; limit <= std::chrono::minutes(1); limit *= 2) {
+    std::filesystem::remove(ready);
+    std::string path = (dir_ / "stderr.log").string();
+    int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int saved = ::dup(STDERR_FILENO);
+    ::dup2(file, STDERR_FILENO);
+    result = platform::detail::ExecuteAppleScript(script, {}, limit);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    ::close(file);
+    std::ifstream in(path, std::ios::binary);
+    err.assign(std::istreambuf_iterator<char>(in), {});
+    if (fs::exists(ready) && fs::file_size(ready) > 0) break;
+  }
+  ASSERT_TRUE(fs::exists(ready)) << "the script never got going";
+  EXPECT_EQ(result, "");
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_NE(err.find(script->NativePath()), std::string::npos) << err;
+  EXPECT_NE(err.find("timed out after"), std::string::npos) << err;
+  const bool gone = WritersGone(held);
+  EXPECT_TRUE(gone) << "the script's group outlived its time limit";
+  ::close(held);
+  if (!gone) {
+    std::ifstream in(ready);
+    pid_t group = 0;
+    if (in >> group && group > 1) ::kill(-group, SIGKILL);
+  }
 }
 
 // ---- Apple events ----
