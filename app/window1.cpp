@@ -60,7 +60,11 @@ std::string Window1::getRegParaPos(const std::string& text, const std::string& p
   return engine::getRegParaPos(text, pattern);
 }
 
-void Window1::MainScpt(const std::string& file_name) { engine::MainScpt(*this, file_name); }
+// The window shows the busy cursor while the run lasts, however it ends.
+void Window1::MainScpt(const std::string& file_name) {
+  platform::BusyCursor busy;
+  engine::MainScpt(*this, file_name);
+}
 
 // The checkbox is read through the accessor at the moment of each request.
 void Window1::applyChaStyle(const std::string& positions, const std::string& style,

@@ -36,6 +36,9 @@ class Backend {
   // Ends the loop after the current event (also when called before Run).
   virtual void RequestQuit() = 0;
   virtual void MsgBox(const std::string& message) = 0;
+  // Shows the busy cursor over the application's windows, or the usual one
+  // again; calls nest, each true undone by one false.
+  virtual void SetBusyCursor(bool busy) = 0;
 };
 
 using BackendFactory = std::unique_ptr<Backend> (*)();

@@ -248,4 +248,7 @@ std::shared_ptr<Window> GetImplicitWindow(const std::string& class_name) {
 
 void MsgBox(const std::string& message) { backend::Current().MsgBox(message); }
 
+BusyCursor::BusyCursor() { backend::Current().SetBusyCursor(true); }
+BusyCursor::~BusyCursor() { backend::Current().SetBusyCursor(false); }
+
 }  // namespace platform

@@ -330,4 +330,14 @@ void RuntimeAddEventHandler(Listbox& list, const std::string& event, Listbox::Ce
 // backend records it and writes it to standard error).
 void MsgBox(const std::string& message);
 
+// While one lives, the application's windows show the busy cursor; it goes
+// when the last one ends, also when an exception ends its scope.
+class BusyCursor {
+ public:
+  BusyCursor();
+  ~BusyCursor();
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
 }  // namespace platform

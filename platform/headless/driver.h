@@ -16,6 +16,10 @@ void Post(std::function<void()> action);
 // The texts MsgBox showed, oldest first.
 const std::vector<std::string>& Messages();
 void ClearMessages();
+// Each change of the cursor, oldest first: true for the busy cursor, false
+// for the usual one again.
+const std::vector<bool>& BusyCursorChanges();
+void ClearBusyCursorChanges();
 // Whether the event loop was asked to quit, and how many windows the
 // backend has shown and not destroyed.
 bool QuitRequested();

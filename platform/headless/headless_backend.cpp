@@ -13,6 +13,7 @@ namespace {
 struct State {
   std::deque<std::function<void()>> queue;
   std::vector<std::string> messages;
+  std::vector<bool> cursor_changes;
   bool quit = false;
   int live_windows = 0;
 };
@@ -57,6 +58,7 @@ class HeadlessBackend : public backend::Backend {
     state().messages.push_back(message);
     std::fprintf(stderr, "%s\n", message.c_str());
   }
+  void SetBusyCursor(bool busy) override { state().cursor_changes.push_back(busy); }
 };
 
 }  // namespace
@@ -64,12 +66,15 @@ class HeadlessBackend : public backend::Backend {
 void Post(std::function<void()> action) { state().queue.push_back(std::move(action)); }
 const std::vector<std::string>& Messages() { return state().messages; }
 void ClearMessages() { state().messages.clear(); }
+const std::vector<bool>& BusyCursorChanges() { return state().cursor_changes; }
+void ClearBusyCursorChanges() { state().cursor_changes.clear(); }
 bool QuitRequested() { return state().quit; }
 int LiveWindows() { return state().live_windows; }
 
 void ResetForTesting() {
   state().queue.clear();
   state().messages.clear();
+  state().cursor_changes.clear();
   state().quit = false;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/qt/qt_backend.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
@@ -49,6 +50,13 @@ class QtBackend : public backend::Backend {
 
   std::unique_ptr<backend::WindowPeer> CreateWindowPeer(Window& window) override {
     return std::make_unique<QtWindowPeer>(window);
+  }
+
+  void SetBusyCursor(bool busy) override {
+    if (busy)
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+      QApplication::restoreOverrideCursor();
   }
 
   void Run() override {
