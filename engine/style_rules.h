@@ -64,7 +64,9 @@ std::string ClearOverridesFlag(bool ticked);
 // The style requests, given the flag read at the moment of the request:
 // applyCS gets starts, ends, style, address 1, address 2, flag; applyPS the
 // paragraph list, style, address 1, address 2, flag. The host's answers are
-// dropped.
+// dropped. Lists too long for one script call go in several calls, each
+// with a run of whole entries in order (the i-th start with the i-th end)
+// and every other value unchanged.
 void SendCharacterRequest(const std::string& positions, const std::string& style,
                           const std::string& address1, const std::string& address2,
                           const std::string& clear_flag);

@@ -9,6 +9,8 @@
 #include <thread>
 #include <utility>
 
+#include <climits>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -18,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/exec_limits.h"
 #include "platform/scripting_internal.h"
 #include "platform/text.h"
 
@@ -230,6 +233,18 @@ Finished Collect(pid_t pid, int out_fd, std::chrono::milliseconds timeout, std::
 }
 
 }  // namespace
+
+ScriptArgumentRoom ScriptArgumentRoomNow() {
+  const detail::ExecLimits limits = detail::SystemExecLimits();
+  // The program's own name (osascript), the script's path and the name the
+  // system keeps of the program, each at most a path's length.
+  size_t taken = 3 * ScriptValueCost(PATH_MAX) + sizeof(char*);
+  for (char** e = environ; *e; ++e) taken += ScriptValueCost(std::strlen(*e));
+  ScriptArgumentRoom room;
+  room.per_value = limits.per_argument > 0 ? limits.per_argument - 1 : 0;
+  room.in_all = limits.in_all > taken ? limits.in_all - taken : 0;
+  return room;
+}
 
 namespace detail {
 

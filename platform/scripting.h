@@ -1,6 +1,7 @@
 // Running the host scripts, and Apple events.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,21 @@ namespace platform {
 // so a value ends at its first NUL.
 std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
                                const std::vector<Variant>& values);
+
+// How much the values of one ExecuteAppleScript call can carry: the system
+// limits a new program's argument list (on Linux 128 KiB for one argument,
+// on macOS about 1 MiB for all of them with the environment), and the
+// script's path and the environment take their share. Each value may hold
+// at most `per_value` bytes, and the values' ScriptValueCost together may
+// come to at most `in_all`; a call beyond that cannot start.
+struct ScriptArgumentRoom {
+  size_t per_value = 0;
+  size_t in_all = 0;
+};
+ScriptArgumentRoom ScriptArgumentRoomNow();
+// What a value of that many bytes takes of the room: its bytes, the NUL
+// that ends it and its place in the list.
+constexpr size_t ScriptValueCost(size_t bytes) { return bytes + 1 + sizeof(char*); }
 
 class AppleEvent : public Object {
  public:
