@@ -162,7 +162,8 @@ class ExitWatch {
 };
 
 // Reads one piece of what is waiting on the non-blocking fd into `out`;
-// false at end of file or on an error.
+// false once the pipe has reached its end or failed, true while more may
+// come.
 bool ReadSome(int fd, std::string& out) {
   char buffer[65536];
   for (;;) {
@@ -182,7 +183,9 @@ void ReadBuffered(int fd, std::string& out) {
   int waiting = 0;
   if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0) return;
   const size_t goal = out.size() + static_cast<size_t>(waiting);
-  while (out.size() < goal && ReadSome(fd, out)) {
+  for (size_t before = 0; out.size() < goal && out.size() != before;) {
+    before = out.size();
+    if (!ReadSome(fd, out)) break;
   }
   if (out.size() > goal) out.resize(goal);
 }
@@ -280,6 +283,14 @@ std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
   Finished finished{Finished::kLost};
   try {
     finished = Collect(pid, fds[0], timeout, out);
+  } catch (const std::system_error& e) {
+    // Nothing could watch the script (no thread, no pipe): it ends at once.
+    ::kill(-pid, SIGKILL);
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    ::close(fds[0]);
+    ReportScriptFailure(path, std::string("cannot wait for it: ") + e.what());
+    return std::string();
   } catch (...) {
     ::close(fds[0]);
     throw;
