@@ -5,10 +5,11 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMessageBox>
-#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/backend.h"
 #include "platform/qt/qt_window.h"
@@ -25,15 +26,59 @@ char* g_argv[] = {g_arg0, nullptr};
 // the backend's end (a test that keeps its window); the next backend reuses it.
 QApplication* g_app = nullptr;
 
-bool EnvFlag(const char* name) {
-  const char* v = std::getenv(name);
-  return v && *v && std::string(v) != "0";
+// Qt's messages while the application object comes up. Qt ends the process
+// with abort() when no window system can be reached (no display, or one that
+// does not answer); the program says so in one line and exits with 1 instead.
+struct StartupMessage {
+  QtMsgType type;
+  std::string category, file, function;
+  int line;
+  QString text;
+};
+std::vector<StartupMessage>* g_startup_messages = nullptr;
+
+void CollectStartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type != QtFatalMsg) {
+    g_startup_messages->push_back({type, context.category ? context.category : "",
+                                   context.file ? context.file : "",
+                                   context.function ? context.function : "", context.line, text});
+    return;
+  }
+  // The window system's own reason comes before the fatal message.
+  QString reason;
+  for (const StartupMessage& m : *g_startup_messages)
+    if (m.category.rfind("qt.qpa", 0) == 0 && m.type != QtDebugMsg && m.type != QtInfoMsg) {
+      reason = m.text.trimmed();
+      break;
+    }
+  if (reason.isEmpty()) reason = QStringLiteral("the window system could not be started");
+  std::fprintf(stderr, "Vellowmark: no usable display (%s)\n", reason.simplified().toLocal8Bit().constData());
+  std::fflush(nullptr);
+  // Qt is half built: nothing of it may run again, static destructors included.
+  std::_Exit(1);
+}
+
+QApplication* StartApplication() {
+  std::vector<StartupMessage> messages;
+  g_startup_messages = &messages;
+  const QtMessageHandler previous = qInstallMessageHandler(&CollectStartupMessage);
+  auto* app = new QApplication(g_argc, g_argv);
+  qInstallMessageHandler(previous);
+  g_startup_messages = nullptr;
+  // A start that worked passes Qt's remarks on as usual.
+  for (const StartupMessage& m : messages) {
+    const QMessageLogContext context(m.file.empty() ? nullptr : m.file.c_str(), m.line,
+                                     m.function.empty() ? nullptr : m.function.c_str(),
+                                     m.category.empty() ? nullptr : m.category.c_str());
+    if (previous) previous(m.type, context, m.text);
+  }
+  return app;
 }
 
 class QtBackend : public backend::Backend {
  public:
   QtBackend() {
-    if (!QCoreApplication::instance()) g_app = new QApplication(g_argc, g_argv);
+    if (!QCoreApplication::instance()) g_app = StartApplication();
     // Closing the last window does not end the loop by itself: the program
     // quits from its close handler, after it has saved what it keeps.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -74,22 +119,13 @@ class QtBackend : public backend::Backend {
   }
 
   void MsgBox(const std::string& message) override {
+    // Also on standard error, where a message stays once its box is gone.
     std::fprintf(stderr, "%s\n", message.c_str());
     std::fflush(stderr);
-    if (const char* log = std::getenv("VM_MSGBOX_LOG"); log && *log) {
-      if (std::FILE* f = std::fopen(log, "a")) {
-        std::fwrite(message.data(), 1, message.size(), f);
-        std::fputc('\n', f);
-        std::fclose(f);
-      }
-    }
     QMessageBox box(QMessageBox::Information, QStringLiteral("Vellowmark"),
                     QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())),
                     QMessageBox::Ok, QApplication::activeWindow());
     box.setWindowModality(Qt::ApplicationModal);
-    // For unattended runs of the real window.
-    if (EnvFlag("VM_MSGBOX_AUTOCLOSE"))
-      QTimer::singleShot(200, &box, [&box] { box.done(QMessageBox::Ok); });
     box.exec();
   }
 

@@ -5,6 +5,7 @@ One Session is one X server and at most one running program:
     with Session(tmp_root) as s:
         s.start_xvfb()
         s.start_program(program, env={...}, args=[])
+        text = s.dismiss_message()  # a message box, closed as a user does
         win = s.find_window()
         s.click(win, x, y)          # content coordinates
         s.screenshot(win, path)
@@ -142,7 +143,7 @@ class Session:
     def start_program(self, program, env=None, args=()):
         """Starts the program on this display. `env` adds to (or, with a
         value of None, removes from) a base environment that has the private
-        XDG folders and the unattended message box."""
+        XDG folders."""
         if not os.access(program, os.X_OK):
             raise Skip("program not built: " + program)
         runtime, config = self.private_dirs()
@@ -151,8 +152,6 @@ class Session:
             "XDG_RUNTIME_DIR": runtime,
             "XDG_CONFIG_HOME": config,
             "QT_QPA_PLATFORM": "xcb",
-            "VM_MSGBOX_LOG": os.path.join(self.dir, "msgbox.log"),
-            "VM_MSGBOX_AUTOCLOSE": "1",
         })
         # Under the sanitizers: system libraries' own leaks are not the program's.
         supp = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
@@ -188,12 +187,10 @@ class Session:
                 texts.append("")
         return tuple(texts)
 
-    def msgbox_lines(self):
-        path = self.env.get("VM_MSGBOX_LOG") if self.proc else None
-        if not path or not os.path.exists(path):
-            return []
-        with open(path, encoding="utf-8") as f:
-            return f.read().splitlines()
+    def stderr_lines(self):
+        """The program's standard error so far, line by line (a message box
+        writes its text there as well)."""
+        return self.output()[1].splitlines()
 
     def wait_exit(self, timeout=5.0):
         try:
@@ -239,6 +236,35 @@ class Session:
             if time.monotonic() > deadline:
                 raise Failure("no visible window named %r within %.1f s" % (name, timeout))
             time.sleep(0.01)
+
+    def dialogs(self, name="^Vellowmark$"):
+        """The visible dialog windows of that name (a message box)."""
+        found = []
+        res = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
+                             env=self.xenv(), capture_output=True, text=True)
+        for line in res.stdout.split():
+            try:
+                if self.window_type(int(line)) == "_NET_WM_WINDOW_TYPE_DIALOG":
+                    found.append(int(line))
+            except Exception:  # gone while we looked
+                pass
+        return found
+
+    def dismiss_message(self, key="Return", timeout=20.0):
+        """Waits for the program's message box, closes it as a user does
+        (the input focus on the box, then a key), and waits until it has
+        gone. Gives the box's window id."""
+        box = self.find_window(kind="_NET_WM_WINDOW_TYPE_DIALOG", timeout=timeout)
+        self.run_tool("xdotool", "windowfocus", "--sync", str(box), "key", key)
+        deadline = time.monotonic() + timeout
+        while box in self.dialogs():
+            if self.proc is not None and not self.alive():
+                raise Failure("program ended (status %s) while its message box was up"
+                              % self.proc.returncode)
+            if time.monotonic() > deadline:
+                raise Failure("the message box did not close on %s within %.1f s" % (key, timeout))
+            time.sleep(0.01)
+        return box
 
     def title(self, wid):
         return self.run_tool("xdotool", "getwindowname", str(wid)).rstrip("\n")
