@@ -82,6 +82,12 @@ void AddItems(QMenu* menu, const MenuItem& parent, const std::shared_ptr<PeerLin
 // Hands a press on a row to the model; a press below the last row or on no
 // row does nothing. A true result of the handler keeps the list from acting
 // on the press itself.
+//
+// A press acts only on the row the user saw under the pointer: the press
+// that merely brings an inactive window to the front does nothing (that
+// activation may have refilled the list under the pointer; the next press
+// acts), and a press on a row that a change not yet shown has replaced does
+// nothing either.
 class ListClickFilter : public QObject {
  public:
   ListClickFilter(std::shared_ptr<PeerLink> link, std::weak_ptr<Listbox> model, QListWidget* list)
@@ -89,17 +95,35 @@ class ListClickFilter : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override {
-    if (e->type() != QEvent::MouseButtonPress && e->type() != QEvent::MouseButtonDblClick)
-      return QObject::eventFilter(watched, e);
+    switch (e->type()) {
+      case QEvent::MouseMove:
+        if (e->spontaneous() && link_->peer) link_->peer->PointerMovedOverList();
+        return false;
+      case QEvent::MouseButtonRelease:
+        if (static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton && swallow_release_) {
+          swallow_release_ = false;
+          return true;
+        }
+        return false;
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonDblClick:
+        break;
+      default:
+        return QObject::eventFilter(watched, e);
+    }
     auto* mouse = static_cast<QMouseEvent*>(e);
     if (mouse->button() != Qt::LeftButton || !link_->peer) return false;
     std::shared_ptr<PeerLink> link = link_;  // this filter may go with the window
+    if (link->peer->TakeActivatingPress()) return Swallow();
+    const QPoint pos = mouse->position().toPoint();
+    const QModelIndex seen = list_->indexAt(pos);
+    const QString seen_text = seen.isValid() ? seen.data().toString() : QString();
     link->peer->Flush();
     auto model = model_.lock();
     if (!model || !link->peer) return false;
-    const QPoint pos = mouse->position().toPoint();
     const QModelIndex index = list_->indexAt(pos);
-    if (!index.isValid()) return false;
+    if (!index.isValid()) return seen.isValid() ? Swallow() : false;
+    if (!seen.isValid() || seen.row() != index.row() || index.data().toString() != seen_text) return Swallow();
     const QRect cell = list_->visualRect(index);
     const int row = index.row();
     bool handled = false;
@@ -111,9 +135,16 @@ class ListClickFilter : public QObject {
   }
 
  private:
+  // The list neither selects nor acts: the press never happened for it.
+  bool Swallow() {
+    swallow_release_ = true;
+    return true;
+  }
+
   std::shared_ptr<PeerLink> link_;
   std::weak_ptr<Listbox> model_;
   QListWidget* list_;
+  bool swallow_release_ = false;
 };
 
 }  // namespace
@@ -358,6 +389,7 @@ std::unique_ptr<QtWindowPeer::ControlMirror> QtWindowPeer::MakeMirror(
     w->setDragDropMode(QAbstractItemView::NoDragDrop);
     w->setEditTriggers(QAbstractItemView::NoEditTriggers);
     w->setUniformItemSizes(true);  // keeps a list of many rows cheap to lay out
+    w->viewport()->setMouseTracking(true);  // the pointer's moves tell a seen row from an activating press
     w->viewport()->installEventFilter(new ListClickFilter(link_, list, w));
     mirror->list = w;
     mirror->widget = w;
@@ -491,6 +523,13 @@ void QtWindowPeer::WindowMoved() {
 }
 
 void QtWindowPeer::ActivationChanged(bool active) {
+  // A press that comes with the activation, without a move of the pointer
+  // in between, is the press that activated the window: a window manager
+  // hands the window the focus for it and then passes the press on. The
+  // pointer then rested over the list while the window was inactive.
+  active_ = active;
+  activating_press_ = active && pointer_over_inactive_list_;
+  pointer_over_inactive_list_ = false;
   if (!shown_ || destroyed_) return;
   std::shared_ptr<PeerLink> link = link_;
   Flush();
@@ -500,6 +539,17 @@ void QtWindowPeer::ActivationChanged(bool active) {
     if (active) model.UserActivate();
     else model.UserDeactivate();
   });
+}
+
+void QtWindowPeer::PointerMovedOverList() {
+  if (active_) activating_press_ = false;
+  else pointer_over_inactive_list_ = true;
+}
+
+bool QtWindowPeer::TakeActivatingPress() {
+  const bool taken = activating_press_;
+  activating_press_ = false;
+  return taken;
 }
 
 bool QtWindowPeer::CloseRequested() {

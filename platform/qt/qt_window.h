@@ -88,6 +88,10 @@ class QtWindowPeer : public backend::WindowPeer {
   void WindowMoved();
   void ActivationChanged(bool active);
   bool CloseRequested();  // true: let the window close
+  // The pointer moved over the list; a press on it: true (once) when it is
+  // the press that activated the window, which starts nothing.
+  void PointerMovedOverList();
+  bool TakeActivatingPress();
 
   static int LivePeers();
 
@@ -123,6 +127,7 @@ class QtWindowPeer : public backend::WindowPeer {
 
   bool pending_ = false, syncing_ = false, synced_once_ = false;
   bool shown_ = false, destroyed_ = false;
+  bool active_ = false, pointer_over_inactive_list_ = false, activating_press_ = false;
   // The frame as last agreed between model and window: a notice that only
   // echoes it is not the user's, and a model value that differs from it is
   // pushed to the window.

@@ -311,16 +311,83 @@ TEST_F(QtWindowTest, ClickOnRowRunsCellClickWithThatRow) {
   EXPECT_EQ(clicks.size(), 2u);
 }
 
-TEST_F(QtWindowTest, ClickOnRowUsesTheRowsTheModelHasNow) {
+TEST_F(QtWindowTest, ClickActsOnlyOnTheRowShownUnderThePointer) {
   Open();
   AddRows({"a", "b"});
-  // A change not yet mirrored: the backend catches up before it hands the
-  // click over, so the row clicked is a row of the model.
+  const QPoint below_b(20, qlist->visualItemRect(qlist->item(1)).bottom() + 5);
+  const QPoint on_a = RowCenter(0);
+  // Changes not yet mirrored when the press comes: the click was made on
+  // what the window showed, so a row that took the place of what was under
+  // the pointer is not run.
   list->AddRow("c");
-  QTest::mouseClick(qlist->viewport(), Qt::LeftButton, {},
-                    QPoint(20, qlist->visualItemRect(qlist->item(1)).bottom() + 5));
+  QTest::mouseClick(qlist->viewport(), Qt::LeftButton, {}, below_b);
   ASSERT_EQ(qlist->count(), 3);
-  EXPECT_EQ(clicks, (std::vector<int>{2}));
+  list->DeleteAllRows();
+  for (const char* row : {"new", "a", "b"}) list->AddRow(row);
+  QTest::mouseClick(qlist->viewport(), Qt::LeftButton, {}, on_a);
+  EXPECT_EQ(qlist->item(0)->text(), QStringLiteral("new"));
+  EXPECT_TRUE(clicks.empty());
+  EXPECT_TRUE(qlist->selectedItems().isEmpty());
+  // What is shown now acts.
+  QTest::mouseClick(qlist->viewport(), Qt::LeftButton, {}, on_a);
+  EXPECT_EQ(clicks, (std::vector<int>{0}));
+}
+
+TEST_F(QtWindowTest, ClickThatActivatesTheWindowStartsNothing) {
+  Open();
+  AddRows({"b", "c"});
+  ASSERT_TRUE(QTest::qWaitForWindowActive(qwin));
+  // Each activation refills the list, as the program's handler does; a rule
+  // set came into the folder while the window was in the background.
+  std::vector<std::string> folder = {"b", "c"};
+  window->AddEventHandler(WindowEvent::Activate, [this, &folder] {
+    list->DeleteAllRows();
+    for (const auto& row : folder) list->AddRow(row);
+  });
+  QWidget other;
+  other.show();
+  const auto deactivate = [&] {
+    other.activateWindow();
+    return QTest::qWaitForWindowActive(&other) && !window->IsActive();
+  };
+
+  // The pointer rests on "b" while the window is inactive; the press there
+  // activates the window (a window manager focuses it first), and the
+  // refill puts "a" under the pointer: the press runs nothing.
+  ASSERT_TRUE(deactivate());
+  SystemPointerTo(0);
+  folder = {"a", "b", "c"};
+  qwin->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(qwin));
+  // Even once the window shows the refilled rows (they may well be painted
+  // before the press comes in), the press came with the activation.
+  QCoreApplication::processEvents();
+  ASSERT_EQ(qlist->item(0)->text(), QStringLiteral("a"));
+  SystemClickRow(0);
+  EXPECT_TRUE(clicks.empty());
+  EXPECT_TRUE(qlist->selectedItems().isEmpty());
+  // The next press acts, on what is shown now.
+  SystemClickRow(0);
+  EXPECT_EQ(clicks, (std::vector<int>{0}));
+
+  // Activated another way (from the keyboard) while the pointer rested on
+  // the list: nothing tells that press from any other, and it acts.
+  ASSERT_TRUE(deactivate());
+  qwin->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(qwin));
+  SystemClickRow(0);
+  EXPECT_EQ(clicks, (std::vector<int>{0, 0}));
+
+  // The pointer moved over the list after the activation: the user saw the
+  // rows, and the press acts.
+  ASSERT_TRUE(deactivate());
+  SystemPointerTo(2);
+  qwin->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(qwin));
+  SystemPointerTo(1);
+  SystemPointerTo(2);
+  SystemClickRow(2);
+  EXPECT_EQ(clicks, (std::vector<int>{0, 0, 2}));
 }
 
 TEST_F(QtWindowTest, CheckBoxClickTogglesModelAndModelDrivesBox) {
