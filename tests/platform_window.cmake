@@ -11,3 +11,19 @@ if(VM_WITH_QT)
     SKIP_RETURN_CODE 77
     TIMEOUT 120)
 endif()
+
+if(VM_WITH_QT)
+  # With the stand-in host answering for the host application.
+  add_test(NAME e2e_activating_click
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_activating_click.py
+      --program ${VM_BUNDLE_MACOS}/Vellowmark
+      --host $<TARGET_FILE:vm-standin-host>
+      --sample ${CMAKE_SOURCE_DIR}/standin/sample
+      --artifacts ${VM_ARTIFACTS}
+      --tmp ${CMAKE_BINARY_DIR}/test-tmp)
+  set_tests_properties(e2e_activating_click PROPERTIES
+    SKIP_RETURN_CODE 77
+    TIMEOUT 240
+    LABELS e2e
+    ENVIRONMENT "QT_QPA_PLATFORM=xcb")
+endif()
