@@ -201,6 +201,38 @@ std::shared_ptr<MenuItem> MenuItem::Lookup(const std::shared_ptr<MenuItem>& root
 
 void QuitMenuItem::UserChoose() { RuntimeQuitAction(); }
 
+// --- screens ----------------------------------------------------------------------
+
+std::pair<int, int> PlaceFrameOnScreens(const ScreenRect& frame, int title_height,
+                                        const std::vector<ScreenRect>& screens) {
+  // 64-bit throughout: a position read from a file may lie anywhere.
+  using I = int64_t;
+  const I left = frame.left, top = frame.top;
+  const I right = left + std::max(frame.width, 1), bottom = top + std::max(title_height, 1);
+  // The squared distance from the title bar to each screen: 0 on it.
+  const ScreenRect* nearest = nullptr;
+  I best = 0;
+  for (const ScreenRect& s : screens) {
+    if (s.width <= 0 || s.height <= 0) continue;
+    const I s_right = I{s.left} + s.width, s_bottom = I{s.top} + s.height;
+    const I dx = right <= s.left ? s.left - right + 1 : left >= s_right ? left - s_right + 1 : 0;
+    const I dy = bottom <= s.top ? s.top - bottom + 1 : top >= s_bottom ? top - s_bottom + 1 : 0;
+    const I d = dx * dx + dy * dy;
+    if (d == 0) return {frame.left, frame.top};
+    if (!nearest || d < best) {
+      nearest = &s;
+      best = d;
+    }
+  }
+  if (!nearest) return {frame.left, frame.top};
+  const auto fit = [](I pos, int size, int s_pos, int s_size) -> int {
+    if (size >= s_size) return s_pos;
+    return static_cast<int>(std::clamp(pos, I{s_pos}, I{s_pos} + s_size - size));
+  };
+  return {fit(left, frame.width, nearest->left, nearest->width),
+          fit(top, frame.height, nearest->top, nearest->height)};
+}
+
 // --- Window -----------------------------------------------------------------------
 
 Window::Window() = default;
@@ -352,6 +384,16 @@ void Window::UserMove(int left, int top) {
 }
 
 void Window::UserResize(int width, int height) { ApplySize(width, height, true); }
+
+bool Window::PlaceOnScreens(const std::vector<ScreenRect>& screens, int frame_width,
+                            int frame_height, int title_height) {
+  const auto [left, top] =
+      PlaceFrameOnScreens({left_, top_, frame_width, frame_height}, title_height, screens);
+  if (left == left_ && top == top_) return false;
+  left_ = left;
+  top_ = top;
+  return true;
+}
 
 bool Window::UserClose() {
   if (closed_) return true;

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -188,6 +189,21 @@ class MenuBar : public MenuItem {};
 
 // --- windows ----------------------------------------------------------------
 
+// A rectangle in the desktop's coordinates: a screen, or a window's frame.
+struct ScreenRect {
+  int left = 0, top = 0, width = 0, height = 0;
+};
+
+// Where a window's frame (its outer rectangle: title bar, menu bar and
+// content) goes when asked to lie at frame.left, frame.top. Unchanged while
+// its title bar, the frame's top title_height rows (one at least), shows on
+// a screen, however little of it. Otherwise the frame goes onto the screen
+// nearest to its title bar, as far inside it as it fits, the size kept;
+// where it is wider or taller than that screen, its left or top edge is the
+// screen's. Without screens nothing moves.
+std::pair<int, int> PlaceFrameOnScreens(const ScreenRect& frame, int title_height,
+                                        const std::vector<ScreenRect>& screens);
+
 enum class WindowEvent {
   Layout, CreateControls, Open, Close, CancelClose, Activate, Deactivate,
   Moved, Resized, Resizing, Paint, AddMenuHandlers, EnableMenuItems,
@@ -277,6 +293,11 @@ class Window : public Object, public std::enable_shared_from_this<Window> {
   void UserDeactivate();
   void UserMove(int left, int top);
   void UserResize(int width, int height);  // clamped to the limits
+  // The platform puts the window where it opens: a frame (at Left, Top, of
+  // the size the platform gives it) that would lie off every screen is moved
+  // onto the nearest (PlaceFrameOnScreens). Raises nothing; true when moved.
+  bool PlaceOnScreens(const std::vector<ScreenRect>& screens, int frame_width, int frame_height,
+                      int title_height);
   // Asks to close: CancelClose may refuse; else Close runs, the window
   // leaves the registry and the platform window goes. True when closed.
   bool UserClose();

@@ -10,6 +10,15 @@ if(VM_WITH_QT)
   set_tests_properties(window_no_display PROPERTIES
     SKIP_RETURN_CODE 77
     TIMEOUT 120)
+
+  add_test(NAME window_off_screen_frame
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/window/test_off_screen_frame.py
+      --program ${VM_BUNDLE_MACOS}/Vellowmark
+      --tmp ${CMAKE_BINARY_DIR}/test-tmp)
+  set_tests_properties(window_off_screen_frame PROPERTIES
+    SKIP_RETURN_CODE 77
+    TIMEOUT 240
+    ENVIRONMENT "QT_QPA_PLATFORM=xcb")
 endif()
 
 if(VM_WITH_QT)

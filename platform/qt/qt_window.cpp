@@ -1,11 +1,13 @@
 #include "platform/qt/qt_window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeySequence>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QStringList>
 #include <QTimer>
 #include <algorithm>
@@ -365,7 +367,19 @@ void QtWindowPeer::SyncFrame() {
     widget_->resize(content.width(), content.height() + bar);
   }
 
-  const QPoint pos(model_.Left(), model_.Top());
+  QPoint pos(model_.Left(), model_.Top());
+  if (pos != applied_pos_ && (synced_once_ || pos != QPoint(0, 0))) {
+    // A frame off every screen (a monitor gone, a hand-edited file) opens on
+    // the nearest one; X would even wrap a far coordinate to a negative one.
+    std::vector<ScreenRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+      const QRect r = screen->geometry();
+      screens.push_back({r.x(), r.y(), r.width(), r.height()});
+    }
+    const QRect frame = widget_->frameGeometry();
+    if (model_.PlaceOnScreens(screens, frame.width(), frame.height(), widget_->geometry().top() - frame.top()))
+      pos = QPoint(model_.Left(), model_.Top());
+  }
   if (!synced_once_ && pos == QPoint(0, 0)) {
     // No position of its own: the first placement is the platform's, and
     // reaches the model as a move.

@@ -150,6 +150,7 @@ class QtWindowTest : public ::testing::Test {
       list = l;
       box = b;
     });
+    if (on_open) window->AddEventHandler(WindowEvent::Open, [this] { on_open(); });
     window->AddEventHandler(WindowEvent::Close, [this] {
       events.push_back(QThread::currentThread()->loopLevel() > 0 ? "close in loop" : "close");
     });
@@ -228,6 +229,7 @@ class QtWindowTest : public ::testing::Test {
   std::vector<int> clicks;
   std::vector<std::pair<int, int>> click_points;
   std::function<void(int)> on_click;
+  std::function<void()> on_open;
   std::vector<std::string> events;
 };
 
@@ -459,6 +461,44 @@ TEST_F(QtWindowTest, ModelFrameAndUserMoveMeetInBothDirections) {
   QCoreApplication::processEvents();
   EXPECT_EQ(window->Left(), 70);
   EXPECT_EQ(window->Top(), 90);
+}
+
+TEST_F(QtWindowTest, FrameOffEveryScreenOpensOnTheNearest) {
+  struct Case {
+    const char* what;
+    QPoint asked;
+    bool on_screen;
+  };
+  const std::vector<Case> cases = {{"on the screen", {120, 90}, true},
+                                   {"far right", {99999, 90}, false},
+                                   {"far below", {120, 99999}, false},
+                                   {"far off both ways", {99999, 99999}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // As the window's open handler restores a saved frame.
+    on_open = [this, &c] {
+      window->Left(c.asked.x());
+      window->Top(c.asked.y());
+      window->Width(300);
+      window->Height(200);
+    };
+    Open();
+    QCoreApplication::processEvents();
+    const QRect screen = qwin->screen()->geometry();
+    // Placed as the window opens, before the platform adds its decorations
+    // (which may then stand out by their width).
+    const QSize size = qwin->size();
+    EXPECT_EQ(size, QSize(300, 200 + BarHeight()));
+    const QPoint expected = c.on_screen ? c.asked
+                                        : QPoint(std::min(c.asked.x(), screen.right() + 1 - size.width()),
+                                                 std::min(c.asked.y(), screen.bottom() + 1 - size.height()));
+    EXPECT_EQ(qwin->pos(), expected);
+    EXPECT_TRUE(screen.contains(QRect(qwin->pos(), size)));
+    EXPECT_EQ(QPoint(window->Left(), window->Top()), expected);  // what a close would save
+    EXPECT_EQ(QSize(window->Width(), window->Height()), QSize(300, 200));
+    window->Close();
+    window.reset();
+  }
 }
 
 TEST_F(QtWindowTest, CloseRequestAsksTheModel) {
