@@ -17,6 +17,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "platform/text.h"
 #include "platform/text_decoding.h"
 
 namespace platform {
@@ -78,19 +79,53 @@ bool WriteAll(int fd, const char* data, size_t size, int* error) {
   return true;
 }
 
-// Where a replaced file really lives: a symbolic link is followed, so that a
-// linked preferences file is rewritten in place of the link being replaced
-// by a plain file.
-std::string ReplacementTarget(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-      std::string target = real;
-      std::free(real);
-      return target;
-    }
+// Where a save to `path` writes: a chain of symbolic links is followed to
+// its last member, so that a linked file is rewritten and the link stays a
+// link. The last member need not exist (a dangling link names the file to
+// create). Empty when the chain does not end (a loop) or cannot be read.
+std::string SaveTarget(std::string path) {
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<size_t>(n) >= link.size()) return std::string();
+    link.resize(static_cast<size_t>(n));
+    path = Normalized(link.front() == '/' ? link : JoinPath(FolderOf(path), link));
   }
-  return path;
+  return std::string();
+}
+
+// The names in a folder, "." and ".." left out, in no particular order.
+std::vector<std::string> EntryNames(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(std::move(name));
+  }
+  ::closedir(dir);
+  return names;
+}
+
+// The name under which `name` is found in `folder`, as a case-insensitive
+// volume finds it: the exact name when an entry has it; else the entry whose
+// name equals it ignoring ASCII case, and when several do, the first of them
+// in the folder's order (a case-insensitive volume could hold only one);
+// else `name` itself (nothing is there).
+std::string LookUpName(const std::string& folder, const std::string& name) {
+  struct stat st;
+  if (name.empty() || name.find('/') != std::string::npos ||
+      ::lstat(JoinPath(folder, name).c_str(), &st) == 0 || errno != ENOENT) {
+    return name;
+  }
+  const std::string* found = nullptr;
+  const std::vector<std::string> names = EntryNames(folder);
+  for (const std::string& entry : names) {
+    if (TextEquals(entry, name) && (!found || NameBefore(entry, *found))) found = &entry;
+  }
+  return found ? *found : name;
 }
 
 std::mutex& ExecutableMutex() {
@@ -167,37 +202,60 @@ TextOutputStream::~TextOutputStream() {
 }
 
 std::shared_ptr<TextOutputStream> TextOutputStream::Create(const std::string& path) {
-  std::string target = ReplacementTarget(Normalized(path));
-  std::string folder = FolderOf(target);
-  std::string base = BaseName(target);
+  const std::string target = SaveTarget(Normalized(path));
+  const std::string base = BaseName(target);
   if (base.empty() || base == "." || base == "..") return nullptr;
   struct stat old;
-  bool replacing = ::stat(target.c_str(), &old) == 0;
-  if (replacing && S_ISDIR(old.st_mode)) return nullptr;  // a folder is never replaced
+  const bool replacing = ::lstat(target.c_str(), &old) == 0;
+  if (!replacing && errno != ENOENT) return nullptr;
+  // Only a regular file is ever replaced: a folder, a device, a FIFO or a
+  // socket in its place is left as it is and no file is created.
+  if (replacing && !S_ISREG(old.st_mode)) return nullptr;
 
   static std::atomic<unsigned> counter{0};
   std::random_device device;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string temp = JoinPath(folder, "." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
-                                            std::to_string(counter++) + "-" +
-                                            std::to_string(device()));
+    std::string temp = JoinPath(FolderOf(target), "." + base + ".tmp-" +
+                                                      std::to_string(::getpid()) + "-" +
+                                                      std::to_string(counter++) + "-" +
+                                                      std::to_string(device()));
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      return nullptr;  // folder missing, not writable, or a path through a file
+      // A folder that takes no new file may still hold a file that can be
+      // written: that file is then rewritten in place.
+      if (errno == EACCES && replacing) return OpenInPlace(target);
+      return nullptr;  // folder missing, read-only, or a path through a file
     }
     // The new file keeps the permissions the user gave the old one.
-    if (replacing && S_ISREG(old.st_mode)) (void)::fchmod(fd, old.st_mode & 07777);
+    if (replacing) (void)::fchmod(fd, old.st_mode & 07777);
     return std::shared_ptr<TextOutputStream>(new TextOutputStream(target, temp, fd));
   }
   return nullptr;
+}
+
+std::shared_ptr<TextOutputStream> TextOutputStream::OpenInPlace(const std::string& target) {
+  // Never through a link and never blocking: what is opened must still be
+  // the regular file that was looked at.
+  int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  auto stream = std::shared_ptr<TextOutputStream>(new TextOutputStream(target, target, fd));
+  stream->in_place_ = true;
+  return stream;
 }
 
 void TextOutputStream::WriteLine(const std::string& text) {
   if (fd_ < 0 || error_ != 0) return;
   buffer_ += text;
   buffer_ += '\n';
-  if (buffer_.size() >= 65536) Flush();
+  // A file rewritten in place is written only at Close, so that an unclosed
+  // stream leaves it as it was.
+  if (buffer_.size() >= 65536 && !in_place_) Flush();
 }
 
 void TextOutputStream::Flush() {
@@ -209,12 +267,16 @@ void TextOutputStream::Flush() {
 void TextOutputStream::Discard() {
   ::close(fd_);
   fd_ = -1;
-  ::unlink(temp_path_.c_str());
+  if (!in_place_) ::unlink(temp_path_.c_str());
   buffer_.clear();
 }
 
 void TextOutputStream::Close() {
   if (fd_ < 0) return;
+  if (in_place_) {
+    CloseInPlace();
+    return;
+  }
   Flush();
   if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
   if (error_ != 0) {
@@ -223,6 +285,10 @@ void TextOutputStream::Close() {
   }
   if (::close(fd_) != 0 && errno != EINTR) error_ = errno;
   fd_ = -1;
+  // What came into the file's place meanwhile is never replaced unless it is
+  // a regular file.
+  struct stat st;
+  if (error_ == 0 && ::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) error_ = EEXIST;
   if (error_ == 0 && ::rename(temp_path_.c_str(), path_.c_str()) != 0) error_ = errno;
   if (error_ != 0) {
     ::unlink(temp_path_.c_str());
@@ -234,6 +300,18 @@ void TextOutputStream::Close() {
     (void)::fsync(dir);
     ::close(dir);
   }
+}
+
+void TextOutputStream::CloseInPlace() {
+  // The new text goes over the old from the start and the rest is cut off,
+  // so a text no longer than the old one needs no new room on the disk.
+  const size_t size = buffer_.size();
+  Flush();
+  if (error_ == 0 && ::ftruncate(fd_, static_cast<off_t>(size)) != 0) error_ = errno;
+  if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
+  if (::close(fd_) != 0 && errno != EINTR && error_ == 0) error_ = errno;
+  fd_ = -1;
+  if (error_ != 0) throw IOException("could not write " + path_ + ": " + std::strerror(error_));
 }
 
 // ---- FolderItem ----
@@ -260,20 +338,12 @@ std::shared_ptr<FolderItem> FolderItem::Parent() const {
 }
 
 std::shared_ptr<FolderItem> FolderItem::Child(const std::string& name) const {
-  return std::make_shared<FolderItem>(JoinPath(path_, name));
+  return std::make_shared<FolderItem>(JoinPath(path_, LookUpName(path_, name)));
 }
 
 int FolderItem::Count() const {
-  listing_.clear();
+  listing_ = EntryNames(path_);
   listed_ = true;
-  DIR* dir = ::opendir(path_.c_str());
-  if (!dir) return 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    listing_.push_back(std::move(name));
-  }
-  ::closedir(dir);
   std::sort(listing_.begin(), listing_.end(), NameBefore);
   return static_cast<int>(std::min<size_t>(listing_.size(), INT_MAX));
 }
@@ -281,7 +351,8 @@ int FolderItem::Count() const {
 std::shared_ptr<FolderItem> FolderItem::Item(int index) const {
   if (!listed_) Count();
   if (index < 1 || static_cast<size_t>(index) > listing_.size()) return nullptr;
-  return Child(listing_[static_cast<size_t>(index) - 1]);
+  // The listed name as it is: the entry was found under it.
+  return std::make_shared<FolderItem>(JoinPath(path_, listing_[static_cast<size_t>(index) - 1]));
 }
 
 std::shared_ptr<TextInputStream> FolderItem::OpenAsTextFile() const {
@@ -307,6 +378,9 @@ void FolderItem::MacType(const std::string& code) {
   // Close carries the attribute over with the file.
   auto pending = pending_.lock();
   const std::string& path = (pending && pending->IsOpen()) ? pending->TemporaryPath() : path_;
+  // Only a file carries a type: anything else in its place is left alone.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   // File systems without user attributes drop the type silently.
   if (code.empty()) {
     (void)::removexattr(path.c_str(), kTypeAttribute);

@@ -25,7 +25,8 @@ class TextInputStream : public Object {
   bool Eof() const;
   void Close();
 
-  // Opens and decodes the whole file: a UTF-8 byte-order mark is dropped; a
+  // Opens and decodes the whole file: a UTF-16 byte-order mark (either order)
+  // makes it decode as UTF-16; a UTF-8 byte-order mark is dropped; a
   // text that is not valid UTF-8 is decoded as Shift_JIS when it decodes
   // cleanly as such, else each invalid byte becomes U+FFFD. nullptr when the
   // file cannot be opened or read, and for anything but a regular file (a
@@ -53,20 +54,30 @@ class TextOutputStream : public Object {
   // first failure.
   int LastErrorCode() const { return error_; }
 
-  // A stream writing into a new temporary file beside `path`; nullptr when
-  // it cannot be created.
+  // A stream writing into a new temporary file beside `path`. A symbolic
+  // link at `path` is followed, and the regular file it ends at is replaced
+  // (the link stays). nullptr when no file can be created, and when
+  // something other than a regular file (a folder, a device, a FIFO, a
+  // socket) is in the way: that is never replaced. Where the folder takes no
+  // new file but the file itself can be written, the stream rewrites the
+  // file in place at Close.
   static std::shared_ptr<TextOutputStream> Create(const std::string& path);
+  // The file being written: the temporary file, or the file itself when it
+  // is rewritten in place.
   const std::string& TemporaryPath() const { return temp_path_; }
 
  private:
   TextOutputStream(std::string path, std::string temp_path, int fd);
+  static std::shared_ptr<TextOutputStream> OpenInPlace(const std::string& target);
   void Flush();
   void Discard();
+  void CloseInPlace();
   std::string path_;
   std::string temp_path_;
   std::string buffer_;
   int fd_ = -1;
   int error_ = 0;
+  bool in_place_ = false;  // no temporary file: the text goes into the file at Close
 };
 
 class FolderItem : public Object, public std::enable_shared_from_this<FolderItem> {
@@ -82,7 +93,11 @@ class FolderItem : public Object, public std::enable_shared_from_this<FolderItem
 
   // The folder that holds this item; nullptr for the root.
   std::shared_ptr<FolderItem> Parent() const;
-  // The item of that name inside this folder, existing or not.
+  // The item of that name inside this folder, existing or not. It is found
+  // as a case-insensitive volume finds it: the entry of exactly that name;
+  // else the entry whose name equals it ignoring ASCII case (when several
+  // do, the first of them in the folder's order, see Item); else the name as
+  // given, which does not exist.
   std::shared_ptr<FolderItem> Child(const std::string& name) const;
   // Number of entries of a folder (0 when it is none); entry `index` counted
   // from 1, in ascending order of the names (ASCII letters compared without

@@ -149,24 +149,6 @@ size_t ValidSequenceLength(const unsigned char* p, size_t avail) {
   return 0;
 }
 
-void AppendCodePoint(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // Byte offset just past the first `count` characters of s (or its end).
 size_t OffsetOfChar(std::string_view s, size_t count) {
   return count == 0 ? 0 : utf8::AdvanceChars(s.data(), s.size(), count);
@@ -255,7 +237,7 @@ std::string Chr(int code) {
   uint32_t cp = static_cast<uint32_t>(code);
   if (code < 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
   std::string out;
-  AppendCodePoint(out, cp);
+  utf8::AppendCodePoint(out, cp);
   return out;
 }
 

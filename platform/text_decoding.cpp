@@ -5,6 +5,7 @@
 #include <iconv.h>
 
 #include "platform/text.h"
+#include "platform/utf8_scan.h"
 
 namespace platform {
 
@@ -36,7 +37,33 @@ std::optional<std::string> DecodeShiftJis(std::string_view bytes) {
   return out;
 }
 
+std::string DecodeUtf16(std::string_view bytes, bool big_endian) {
+  constexpr uint32_t kReplacement = 0xFFFD;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t units = bytes.size() / 2;
+  auto unit = [&](size_t i) -> uint32_t {
+    return big_endian ? (p[2 * i] << 8 | p[2 * i + 1]) : (p[2 * i + 1] << 8 | p[2 * i]);
+  };
+  std::string out;
+  out.reserve(units * 3 / 2 + 3);
+  for (size_t i = 0; i < units; ++i) {
+    const uint32_t u = unit(i);
+    if (u < 0xD800 || u > 0xDFFF) {
+      utf8::AppendCodePoint(out, u);
+    } else if (u <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
+      utf8::AppendCodePoint(out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+      ++i;
+    } else {
+      utf8::AppendCodePoint(out, kReplacement);  // a surrogate without its partner
+    }
+  }
+  if (bytes.size() % 2 != 0) utf8::AppendCodePoint(out, kReplacement);  // half a unit at the end
+  return out;
+}
+
 std::string DecodeTextFile(std::string_view bytes) {
+  if (bytes.substr(0, 2) == "\xFF\xFE") return DecodeUtf16(bytes.substr(2), false);
+  if (bytes.substr(0, 2) == "\xFE\xFF") return DecodeUtf16(bytes.substr(2), true);
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   if (IsValidUtf8(bytes)) return std::string(bytes);
   if (auto sjis = DecodeShiftJis(bytes)) return *std::move(sjis);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 namespace platform::utf8 {
 
@@ -23,5 +25,8 @@ bool IsValid(const char* p, size_t n);
 // Copies src[0, n) to dst (which must not overlap it) and tells whether the
 // bytes are well-formed UTF-8, reading them once for both.
 bool CopyValidating(char* dst, const char* src, size_t n);
+
+// Appends the UTF-8 form of the code point cp (at most U+10FFFF).
+void AppendCodePoint(std::string& out, uint32_t cp);
 
 }  // namespace platform::utf8
