@@ -109,11 +109,21 @@ std::vector<std::string> EntryNames(const std::string& folder) {
   return names;
 }
 
+// Number of leading bytes that a and b have exactly in common.
+size_t CommonPrefix(const std::string& a, const std::string& b) {
+  size_t n = 0;
+  while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+  return n;
+}
+
 // The name under which `name` is found in `folder`, as a case-insensitive
-// volume finds it: the exact name when an entry has it; else the entry whose
-// name equals it ignoring ASCII case, and when several do, the first of them
-// in the folder's order (a case-insensitive volume could hold only one);
-// else `name` itself (nothing is there).
+// volume finds it: the exact name when an entry has it; else an entry whose
+// name equals it ignoring ASCII case; else `name` itself (nothing is there).
+// A case-insensitive volume holds only one such entry; where several are,
+// the one that agrees exactly with `name` over the longest start is taken,
+// and among those the first in the folder's order. So "dup.txt" asked for
+// finds dup.TXT beside DUP.txt, and every row of the rule-set list, which
+// differs from its file's name only in the ending, finds its own file.
 std::string LookUpName(const std::string& folder, const std::string& name) {
   struct stat st;
   if (name.empty() || name.find('/') != std::string::npos ||
@@ -121,9 +131,15 @@ std::string LookUpName(const std::string& folder, const std::string& name) {
     return name;
   }
   const std::string* found = nullptr;
+  size_t found_prefix = 0;
   const std::vector<std::string> names = EntryNames(folder);
   for (const std::string& entry : names) {
-    if (TextEquals(entry, name) && (!found || NameBefore(entry, *found))) found = &entry;
+    if (!TextEquals(entry, name)) continue;
+    const size_t prefix = CommonPrefix(entry, name);
+    if (!found || prefix > found_prefix || (prefix == found_prefix && NameBefore(entry, *found))) {
+      found = &entry;
+      found_prefix = prefix;
+    }
   }
   return found ? *found : name;
 }

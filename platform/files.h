@@ -95,9 +95,10 @@ class FolderItem : public Object, public std::enable_shared_from_this<FolderItem
   std::shared_ptr<FolderItem> Parent() const;
   // The item of that name inside this folder, existing or not. It is found
   // as a case-insensitive volume finds it: the entry of exactly that name;
-  // else the entry whose name equals it ignoring ASCII case (when several
-  // do, the first of them in the folder's order, see Item); else the name as
-  // given, which does not exist.
+  // else the entry whose name equals it ignoring ASCII case; else the name as
+  // given, which does not exist. When several entries differ from the name
+  // only in case, the one that agrees with it exactly over the longest start
+  // is taken, and among those the first in the folder's order (see Item).
   std::shared_ptr<FolderItem> Child(const std::string& name) const;
   // Number of entries of a folder (0 when it is none); entry `index` counted
   // from 1, in ascending order of the names (ASCII letters compared without
