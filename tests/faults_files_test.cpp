@@ -172,16 +172,108 @@ TEST_F(FileFaultTest, PreferencesFolderInPlaceOfTheFileIsLeftAlone) {
   EXPECT_EQ(Listing(config), std::vector<std::string>{"vellowmark.pref"});
 }
 
-TEST_F(FileFaultTest, PreferencesFifoIsNotReadAndIsReplacedAtClose) {
-  ASSERT_EQ(::mkfifo(prefs_file.c_str(), 0644), 0);
+TEST_F(FileFaultTest, PreferencesPathOfNoRegularFileIsNeverReplaced) {
+  // Something other than a file in the file's place is neither read nor
+  // replaced: no file can be created there, and the close ends with the nil
+  // object.
+  const std::string pipe = root + "/pipe";
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    std::function<bool()> intact;
+  } cases[] = {
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(prefs_file.c_str(), 0644), 0); },
+       [&] { return fs::is_fifo(fs::symlink_status(prefs_file)); }},
+      {"a link to a FIFO",
+       [&] {
+         ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+         fs::create_symlink(pipe, prefs_file);
+       },
+       [&] {
+         return fs::is_symlink(fs::symlink_status(prefs_file)) &&
+                fs::read_symlink(prefs_file) == pipe && fs::is_fifo(fs::symlink_status(pipe));
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.make();
+    Frame seen;
+    std::string err;
+    const int status = RunProgramQuietly([&] { seen = FrameNow(); }, &err);
+    ExpectDesign(seen);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("Unhandled NilObjectException"), std::string::npos) << err;
+    EXPECT_TRUE(c.intact());
+    EXPECT_EQ(Listing(config), std::vector<std::string>{"vellowmark.pref"});
+    fs::remove(prefs_file);
+    fs::remove(pipe);
+  }
+}
+
+TEST_F(FileFaultTest, LinkedPreferencesAreRewrittenBehindTheLink) {
+  const std::string kept = root + "/dotfiles/vellowmark.pref";
+  WriteFile(kept, kOld);
+  fs::create_symlink("../dotfiles/vellowmark.pref", prefs_file);
   Frame seen;
-  std::string err;
-  const int status = RunProgramQuietly([&] { seen = FrameNow(); }, &err);
-  ExpectDesign(seen);
+  std::string saved, err;
+  const int status = RunProgramQuietly(
+      [&] {
+        seen = FrameNow();
+        Window1()->UserMove(200, 300);
+        saved = FrameNow().Saved();
+      },
+      &err);
   EXPECT_EQ(status, 0) << err;
-  EXPECT_TRUE(fs::is_regular_file(prefs_file));
-  EXPECT_EQ(ReadFile(prefs_file), seen.Saved());
+  EXPECT_EQ(seen.Saved(), kOld) << "restored through the link";
+  EXPECT_EQ(saved, "200\n300\n300\n420\n0\n");
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(prefs_file))) << "the link stays a link";
+  EXPECT_EQ(ReadFile(kept), saved);
   EXPECT_EQ(Listing(config), std::vector<std::string>{"vellowmark.pref"});
+  EXPECT_EQ(Listing(root + "/dotfiles"), std::vector<std::string>{"vellowmark.pref"});
+}
+
+TEST_F(FileFaultTest, PreferencesInAFolderThatTakesNoNewFileAreRewrittenInPlace) {
+  // Permissions have to stop the user here, so as root the case runs as an
+  // unprivileged user, in a scratch folder under /tmp that such a user can
+  // reach wherever the build lies.
+  char scratch_template[] = "/tmp/vm-prefs-XXXXXX";
+  ASSERT_NE(::mkdtemp(scratch_template), nullptr) << std::strerror(errno);
+  const std::string scratch = scratch_template;
+  const std::string folder = scratch + "/config", file = folder + "/vellowmark.pref";
+  const std::string report = scratch + "/report", skip = scratch + "/skip";
+  ::chmod(scratch.c_str(), 0755);
+  // Longer than what the close writes, so that a rest of it would show.
+  WriteFile(file, std::string(kOld) + "a sixth line, more than the new file holds\n");
+  GiveTreeTo(scratch, kUnprivileged);  // as root; anyone else owns it already
+  ::chmod(folder.c_str(), 0555);
+  const ChildResult child = RunInChild(scratch, [&] {
+    if (::geteuid() == 0 && !DropPrivileges()) {
+      WriteFile(skip, std::string("cannot become an unprivileged user: ") + std::strerror(errno));
+      return kSkip;
+    }
+    const std::string probe = folder + "/probe";
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(fd);
+      ::unlink(probe.c_str());
+      WriteFile(skip, "permissions do not stop this user");
+      return kSkip;
+    }
+    ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    return RunProgram([&] {
+      Window1()->UserMove(200, 300);
+      WriteFile(report, FrameNow().Saved());
+    });
+  });
+  const std::string skipped = ReadFile(skip), saved = ReadFile(report), now = ReadFile(file);
+  const std::vector<std::string> listing = Listing(folder);
+  ::chmod(folder.c_str(), 0755);
+  fs::remove_all(scratch);
+  if (child.status == kSkip) GTEST_SKIP() << skipped;
+  EXPECT_EQ(child.status, 0) << child.err;
+  EXPECT_EQ(saved, "200\n300\n300\n420\n0\n") << "restored, then moved";
+  EXPECT_EQ(now, saved);
+  EXPECT_EQ(listing, std::vector<std::string>{"vellowmark.pref"});
 }
 
 TEST_F(FileFaultTest, PreferencesWithoutReadPermissionAreRewrittenWhole) {
