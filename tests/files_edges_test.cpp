@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -21,40 +22,18 @@
 #include <unistd.h>
 
 #include "platform/files.h"
+#include "support/files_fixture.h"
 
 namespace fs = std::filesystem;
 using platform::FolderItem;
 
 namespace {
 
-class FileEdgesTest : public ::testing::Test {
+class FileEdgesTest : public FilesTest {
  protected:
-  void SetUp() override {
-    const char* base = std::getenv("VM_TEST_TMP");
-    ASSERT_NE(base, nullptr) << "VM_TEST_TMP is not set";
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(base) / "edges" / (std::string(info->name()) + "." + std::to_string(::getpid()));
-    Fresh();
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
   void Fresh() {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-  }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  void Write(const std::string& name, const std::string& bytes) const {
-    fs::create_directories(fs::path(Path(name)).parent_path());
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
   }
   // Every entry below the folder with its kind, links with their targets:
   // what a save may not have changed.
@@ -78,22 +57,27 @@ class FileEdgesTest : public ::testing::Test {
     std::sort(out.begin(), out.end());
     return out;
   }
+  // A socket bound at the name. The bind is made from inside the folder,
+  // as a socket's whole path must fit in a few more than 100 bytes.
   bool MakeSocket(const std::string& name) const {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    const std::string path = Path(name);
-    if (path.size() >= sizeof addr.sun_path) return false;
-    path.copy(addr.sun_path, path.size());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (name.size() >= sizeof addr.sun_path) return false;
+    name.copy(addr.sun_path, name.size());
+    const int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ok = here >= 0 && fd >= 0 && ::chdir(dir_.c_str()) == 0 &&
+                    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (here >= 0) {
+      if (::fchdir(here) != 0) ADD_FAILURE() << "could not return to the working folder";
+      ::close(here);
+    }
     if (fd >= 0) ::close(fd);
     return ok;
   }
   std::shared_ptr<FolderItem> Folder() const {
     return std::make_shared<FolderItem>(dir_.string());
   }
-
-  fs::path dir_;
 };
 
 // ---- finding an entry by name ----

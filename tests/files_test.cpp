@@ -16,67 +16,12 @@
 #include <unistd.h>
 
 #include "platform/files.h"
+#include "support/files_fixture.h"
 
 namespace fs = std::filesystem;
 using platform::FolderItem;
 
 namespace {
-
-class FilesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* base = std::getenv("VM_TEST_TMP");
-    ASSERT_NE(base, nullptr) << "VM_TEST_TMP is not set";
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(base) / "files" /
-           (std::string(info->test_suite_name()) + "." + info->name() + "." +
-            std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    platform::SetExecutablePathForTesting("");
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  std::shared_ptr<FolderItem> Item(const std::string& name) const {
-    return std::make_shared<FolderItem>(Path(name));
-  }
-
-  // Every line of a stream, read the way a rule-set file is read.
-  static std::vector<std::string> AllLines(platform::TextInputStream& in) {
-    std::vector<std::string> lines;
-    while (!in.Eof()) lines.push_back(in.ReadLine());
-    return lines;
-  }
-
-  bool UserAttributesWork() const {
-    Write("probe", "");
-    bool ok = ::setxattr(Path("probe").c_str(), "user.probe", "x", 1, 0) == 0;
-    fs::remove(Path("probe"));
-    return ok;
-  }
-
-  fs::path dir_;
-};
 
 // ---- folders ----
 
