@@ -14,17 +14,15 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
+#include "platform/files_system.h"
 #include "platform/text.h"
 #include "platform/text_decoding.h"
 
 namespace platform {
 
 namespace {
-
-constexpr const char* kTypeAttribute = "user.mac.type";
 
 // A path without trailing slashes (the root stays "/").
 std::string Normalized(std::string path) {
@@ -384,9 +382,7 @@ std::shared_ptr<TextOutputStream> FolderItem::CreateTextFile() {
 std::string FolderItem::MacType() const {
   auto pending = pending_.lock();
   const std::string& path = (pending && pending->IsOpen()) ? pending->TemporaryPath() : path_;
-  char value[64];
-  ssize_t n = ::getxattr(path.c_str(), kTypeAttribute, value, sizeof value);
-  return n > 0 ? std::string(value, static_cast<size_t>(n)) : std::string();
+  return os::FileTypeCode(path);
 }
 
 void FolderItem::MacType(const std::string& code) {
@@ -397,12 +393,7 @@ void FolderItem::MacType(const std::string& code) {
   // Only a file carries a type: anything else in its place is left alone.
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  // File systems without user attributes drop the type silently.
-  if (code.empty()) {
-    (void)::removexattr(path.c_str(), kTypeAttribute);
-  } else {
-    (void)::setxattr(path.c_str(), kTypeAttribute, code.data(), code.size(), 0);
-  }
+  os::SetFileTypeCode(path, code);
 }
 
 // ---- lookups ----
@@ -412,16 +403,7 @@ std::string ExecutablePath() {
     std::lock_guard<std::mutex> lock(ExecutableMutex());
     if (!ExecutableOverride().empty()) return ExecutableOverride();
   }
-  std::string path(PATH_MAX, '\0');
-  for (;;) {
-    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < path.size()) {
-      path.resize(static_cast<size_t>(n));
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
+  return os::ExecutablePath();
 }
 
 void SetExecutablePathForTesting(const std::string& path) {

@@ -114,9 +114,11 @@ class FolderItem : public Object, public std::enable_shared_from_this<FolderItem
   // nullptr when it cannot be created.
   std::shared_ptr<TextOutputStream> CreateTextFile();
 
-  // The four-character file type. Kept in the extended attribute
-  // user.mac.type where the file system allows it; set while a new file is
-  // being written, it applies to the new file.
+  // The four-character file type: on macOS the type code in the file's
+  // Finder info (a shorter code padded with spaces, a longer one ignored),
+  // elsewhere the extended attribute user.mac.type where the file system
+  // allows it. Set while a new file is being written, it applies to the new
+  // file.
   std::string MacType() const;
   void MacType(const std::string& code);
 
@@ -136,8 +138,8 @@ std::shared_ptr<FolderItem> GetFolderItem(const std::string& path, int path_mode
 // the executable.
 std::string BareNameBaseFolder();
 
-// The running program's executable (/proc/self/exe unless a test set
-// another; the file need not exist).
+// The running program's executable, as the system gives it unless a test
+// set another (the file need not exist).
 std::string ExecutablePath();
 void SetExecutablePathForTesting(const std::string& path);
 

@@ -15,12 +15,11 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/exec_limits.h"
+#include "platform/posix_io.h"
 #include "platform/scripting_internal.h"
 #include "platform/text.h"
 
@@ -61,14 +60,6 @@ void ReportScriptFailure(const std::string& path, const std::string& what) {
   }
 }
 
-// A pipe whose two ends are closed on exec.
-bool OpenPipe(int fds[2]) {
-  if (::pipe(fds) != 0) return false;
-  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-  ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-  return true;
-}
-
 // Spawns argv[0] in a process group of its own, with stdin on /dev/null,
 // stdout on `out_fd` and stderr shared; returns the pid or -errno.
 // `argv` ends with nullptr.
@@ -79,11 +70,10 @@ pid_t Spawn(const std::vector<const char*>& argv, int out_fd) {
   posix_spawnattr_init(&attr);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   // Descriptors the process opened without close-on-exec stay out of the
   // script.
-  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-#endif
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
+  KeepOnlyStandardStreams(&actions, &flags);
   // A caller that ignores SIGPIPE or blocks signals must not pass that on.
   sigset_t none, pipe_only;
   sigemptyset(&none);
@@ -94,8 +84,7 @@ pid_t Spawn(const std::vector<const char*>& argv, int out_fd) {
   // Its own group, so that a script that runs too long is ended together
   // with whatever it started.
   posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr,
-                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setflags(&attr, flags);
 
   pid_t pid = -1;
   int rc = posix_spawn(&pid, argv[0], &actions, &attr, const_cast<char* const*>(argv.data()),
@@ -337,86 +326,6 @@ std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
 
 AppleEvent::AppleEvent(std::string event_class, std::string event_id, std::string target)
     : class_(std::move(event_class)), id_(std::move(event_id)), target_(std::move(target)) {}
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Waits for `events` on fd until the deadline; false on timeout or error.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{fd, events, 0};
-    int rc = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (rc > 0) return true;  // ready, or an error the next call reports
-    if (rc < 0 && errno != EINTR) return false;
-  }
-}
-
-bool Exchange(int fd, const std::string& path, const std::string& request,
-              Clock::time_point deadline) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return false;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  // A listener whose backlog is full refuses a non-blocking connect with
-  // EAGAIN for the moment; try again until the deadline.
-  while (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    if (errno != EAGAIN || Clock::now() + std::chrono::milliseconds(10) >= deadline) return false;
-    ::usleep(10000);
-  }
-
-  size_t sent = 0;
-  while (sent < request.size()) {
-    ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!WaitFor(fd, POLLOUT, deadline)) return false;
-    } else {
-      return false;
-    }
-  }
-
-  // The answer is one short line; anything longer is not "ok".
-  std::string answer;
-  char buffer[64];
-  for (;;) {
-    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n > 0) {
-      answer.append(buffer, static_cast<size_t>(n));
-      if (answer.find('\n') != std::string::npos) break;
-      if (answer.size() > 64) return false;
-    } else if (n == 0) {
-      break;  // a last line without its LF counts as well
-    } else if (errno == EINTR) {
-      continue;
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitFor(fd, POLLIN, deadline)) return false;
-    } else {
-      return false;
-    }
-  }
-  std::string line = answer.substr(0, answer.find('\n'));
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line == "ok";
-}
-
-}  // namespace
-
-bool AppleEvent::Send() {
-  const auto deadline = Clock::now() + std::chrono::seconds(2);
-  const std::string folder = AppleEventFolder();
-  if (!IsPrivateEventFolder(folder)) return false;
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  bool delivered = Exchange(fd, folder + "/" + target_, class_ + " " + id_ + "\n", deadline);
-  ::close(fd);
-  return delivered;
-}
 
 std::shared_ptr<AppleEvent> NewAppleEvent(const std::string& event_class,
                                           const std::string& event_id,

@@ -1,16 +1,28 @@
 #include "platform/text.h"
 
-#include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
-#include <limits>
+
+#include <locale.h>
+#include <stdlib.h>
+#ifdef __APPLE__
+#include <xlocale.h>  // newlocale, strtod_l
+#endif
 
 #include "platform/utf8_scan.h"
 
 namespace platform {
 
 namespace {
+
+// The "C" locale, made once (0 should the system have none to give):
+// numbers read the same in every locale.
+locale_t CLocale() {
+  static const locale_t c = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return c;
+}
 
 bool IsAsciiLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 unsigned char FoldAscii(unsigned char c) { return IsAsciiLetter(c) ? (c | 0x20) : c; }
@@ -270,42 +282,13 @@ double Val(std::string_view s) {
       end = k;
     }
   }
-  double value = 0.0;
-  auto [ptr, ec] = std::from_chars(s.data() + mantissa_start, s.data() + end, value,
-                                   std::chars_format::general);
-  (void)ptr;
-  if (ec == std::errc::result_out_of_range) {
-    // Too large or too small for a double: decide which from the decimal
-    // exponent of the first significant digit.
-    long long exp10 = 0;
-    size_t k = mantissa_start;
-    long long lead = 0;
-    bool seen_nonzero = false;
-    for (; k < end && s[k] != 'e' && s[k] != 'E'; ++k) {
-      if (s[k] == '.') continue;
-      if (!seen_nonzero && s[k] == '0') {
-        --lead;
-        continue;
-      }
-      seen_nonzero = true;
-      break;
-    }
-    lead += static_cast<long long>(int_digits);
-    size_t e = mantissa_start;
-    while (e < end && s[e] != 'e' && s[e] != 'E') ++e;
-    if (e < end) {
-      ++e;
-      bool eneg = false;
-      if (s[e] == '+' || s[e] == '-') eneg = s[e++] == '-';
-      for (; e < end; ++e) {
-        if (exp10 < 100000000) exp10 = exp10 * 10 + (s[e] - '0');
-      }
-      if (eneg) exp10 = -exp10;
-    }
-    value = (seen_nonzero && lead + exp10 > 0) ? std::numeric_limits<double>::infinity() : 0.0;
-  } else if (ec != std::errc()) {
-    value = 0.0;
-  }
+  // The span holds nothing but digits, a point and an exponent, which the C
+  // locale's strtod reads exactly (whatever locale the process runs in):
+  // correctly rounded, infinity above the largest double, zero or a
+  // subnormal below the smallest.
+  const std::string number(s.substr(mantissa_start, end - mantissa_start));
+  const locale_t c = CLocale();
+  const double value = c ? ::strtod_l(number.c_str(), nullptr, c) : std::strtod(number.c_str(), nullptr);
   return negative ? -value : value;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/posix_io.h"
 #include "platform/scripting.h"
 #include "standin/host.h"
 #include "standin/server.h"
@@ -34,7 +35,7 @@ void OnSignal(int) {
 }
 
 bool InstallSignals() {
-  if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  if (!platform::OpenPipe(g_signal_pipe, platform::Blocking::kNo)) return false;
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnSignal;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix_io.h"
 #include "platform/scripting.h"
 #include "standin/protocol.h"
 
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
   addr.sun_family = AF_UNIX;
   if (path.size() >= sizeof addr.sun_path) return Fail(path + ": socket path too long");
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = platform::OpenLocalSocket();
   if (fd < 0) return Fail(std::string("socket: ") + std::strerror(errno));
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
     return Fail("no stand-in host is running (cannot connect to " + path + ": " + std::strerror(errno) +

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/posix_io.h"
 #include "platform/scripting.h"
 
 namespace standin {
@@ -37,7 +38,7 @@ bool SomeoneListens(const std::string& path, std::string* answer) {
   sockaddr_un addr;
   std::string ignored;
   if (!FillAddress(path, &addr, &ignored)) return false;
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = platform::OpenLocalSocket();
   if (fd < 0) return false;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     ::close(fd);
@@ -142,7 +143,7 @@ std::unique_ptr<Server> Server::Start(const std::string& folder, Handler handler
     }
     ::unlink(temp.c_str());
   }
-  s->listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  s->listen_fd_ = platform::OpenLocalSocket(platform::Blocking::kNo);
   if (s->listen_fd_ < 0) {
     *error = Errno("socket");
     return nullptr;
@@ -177,7 +178,7 @@ Server::~Server() {
 
 void Server::Accept() {
   for (;;) {
-    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int fd = platform::AcceptConnection(listen_fd_, platform::Blocking::kNo);
     if (fd < 0) {
       if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) log_(Errno("accept"));
       if (errno == EINTR) continue;
@@ -222,8 +223,7 @@ void Server::Read(int fd) {
 void Server::Respond(int fd, const std::string& bytes) {
   // The client waits for its answer, so a blocking write with a bound on
   // its time is enough; a client that stops reading costs at most that.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  (void)platform::SetBlocking(fd, platform::Blocking::kYes);
   timeval tv{5, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
   size_t done = 0;
