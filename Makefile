@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD := build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test test-noqt test-asan bench fuzz clean
+.PHONY: all deps build run test test-noqt test-asan check-macos bench fuzz clean
 
 all: build
 
@@ -20,10 +20,11 @@ run: build
 	@./scripts/run.sh $(BUILD)
 
 # Every test: the full build (Qt backend, window tests under Xvfb), the
-# headless-only build (proves nothing but the backend needs Qt) and the
-# sanitizer build.
+# macOS compile check, the headless-only build (proves nothing but the
+# backend needs Qt) and the sanitizer build.
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	$(MAKE) check-macos
 	$(MAKE) test-noqt
 	$(MAKE) test-asan
 	$(MAKE) fuzz FUZZ_SECONDS=30
@@ -38,6 +39,11 @@ test-asan: deps
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# Everything outside the Qt backend compiles for x86_64 and arm64 macOS
+# (installs the pinned Zig toolchain from npm on first use).
+check-macos:
+	@./scripts/check-macos.sh
 
 # The fuzz targets, each for FUZZ_SECONDS (default 30), in build-fuzz.
 fuzz: deps
