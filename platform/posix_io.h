@@ -15,8 +15,9 @@ enum class Blocking { kYes, kNo };
 // pipe(): both ends close-on-exec. False with errno set on failure.
 bool OpenPipe(int fds[2], Blocking blocking = Blocking::kYes);
 
-// A Unix-domain stream socket, close-on-exec. Writing to it once the peer
-// has gone gives EPIPE, never SIGPIPE. -1 with errno set on failure.
+// A Unix-domain stream socket, close-on-exec. Send on it with MSG_NOSIGNAL;
+// where the system has SO_NOSIGPIPE (macOS) the socket carries that as well,
+// so no write to it raises SIGPIPE. -1 with errno set on failure.
 int OpenLocalSocket(Blocking blocking = Blocking::kYes);
 
 // accept() on a listening socket; the new descriptor as OpenLocalSocket

@@ -75,6 +75,9 @@ void AddItems(QMenu* menu, const MenuItem& parent, const std::shared_ptr<PeerLin
     } else {
       QAction* action = menu->addAction(MenuText(item->Text()));
       action->setShortcut(Shortcut(item->KeyboardShortcut()));
+      // macOS moves the quit item into the application menu. Qt finds it
+      // there by its English text only, so the role is given outright.
+      if (dynamic_cast<const QuitMenuItem*>(item.get())) action->setMenuRole(QAction::QuitRole);
       std::weak_ptr<MenuItem> weak = item;
       QObject::connect(action, &QAction::triggered, action, [link, weak] { ChooseItem(link, weak); });
     }

@@ -275,6 +275,8 @@ TEST_F(QtWindowTest, MenuBarMirrorsTheMenusInOrder) {
   ASSERT_EQ(file.size(), 1);
   EXPECT_EQ(file[0]->text(), QStringLiteral("終了"));
   EXPECT_EQ(file[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+  // What puts it into the application menu on macOS, whatever its text.
+  EXPECT_EQ(file[0]->menuRole(), QAction::QuitRole);
 
   struct Expected {
     const char* text;  // nullptr: a separator
@@ -295,6 +297,7 @@ TEST_F(QtWindowTest, MenuBarMirrorsTheMenusInOrder) {
       EXPECT_EQ(edit[i]->text(), QString::fromUtf8(e.text));
     }
     EXPECT_EQ(edit[i]->shortcut(), e.shortcut);
+    EXPECT_NE(edit[i]->menuRole(), QAction::QuitRole);
   }
 }
 

@@ -1,0 +1,7 @@
+# The macOS application bundle's Info.plist (made on every system).
+add_test(NAME macos_info_plist
+  COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/macos/info_plist_check.py
+          ${CMAKE_BINARY_DIR}/app/Info.plist $<TARGET_FILE_NAME:Vellowmark>)
+
+# Descriptors from the portable helpers carry the flags they promise.
+vm_add_gtest(posix_io_test SOURCES posix_io_test.cpp LIBS vm_platform)
