@@ -1,5 +1,5 @@
 # The two commands of the README: `make run` and `make test`.
-JOBS ?= $(shell nproc)
+JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 4)
 BUILD := build
 CMAKE_FLAGS ?=
 

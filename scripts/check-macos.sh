@@ -106,7 +106,9 @@ export ZIG ZIG_GLOBAL_CACHE_DIR ZIG_LOCAL_CACHE_DIR WORK
 # One compile per source and target, as many at once as there are CPUs.
 for t in $TARGETS; do
   sed "s|^|$t |" "$WORK/sources"
-done | xargs -P "$(nproc 2>/dev/null || echo 4)" -n 2 sh -c '
+done >"$WORK/jobs"
+# shellcheck disable=SC2016  # expanded by the inner shell
+xargs -P "$(nproc 2>/dev/null || echo 4)" -n 2 sh -c '
   t=$1 f=$2
   name=$(echo "$t-$f" | tr "/" "_")
   if ! "$ZIG" c++ -target "$t" -std=c++20 -Wall -Wextra -I. -I"$WORK/include" \
@@ -115,7 +117,7 @@ done | xargs -P "$(nproc 2>/dev/null || echo 4)" -n 2 sh -c '
   elif [ -s "$WORK/log/$name.out" ]; then
     { echo "--- $f for $t:"; cat "$WORK/log/$name.out"; } >"$WORK/log/$name.warned"
   fi
-  exit 0' sh
+  exit 0' sh <"$WORK/jobs"
 
 failed=$(find "$WORK/log" -name '*.failed' | LC_ALL=C sort)
 warned=$(find "$WORK/log" -name '*.warned' | LC_ALL=C sort)

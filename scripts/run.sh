@@ -25,10 +25,22 @@ if [ ! -x "$APP" ]; then
 fi
 
 # A real host on macOS answers for itself; everywhere else the stand-in plays it.
+# On macOS the program sends real Apple events and runs the compiled scripts
+# in Resources/, which the stand-in cannot answer: it is never started there.
 real_host=no
-if [ "$(uname -s)" = Darwin ] && [ -x /usr/bin/osascript ]; then
+macos=no
+if [ "$(uname -s)" = Darwin ]; then
+  macos=yes
+  SAVED=
   n=$(/usr/bin/osascript -e 'tell application "System Events" to count (processes whose creator type is "ART5")' 2>/dev/null || echo 0)
   [ "${n:-0}" -gt 0 ] && real_host=yes
+  if [ "$real_host" = no ]; then
+    echo "run: the host application is not running; the program will ask for it"
+  fi
+  for s in getcontents applyCS applyPS; do
+    [ -f "$BUILD/Vellowmark.app/Contents/Resources/$s.scpt" ] ||
+      echo "run: $s.scpt is missing from Vellowmark.app/Contents/Resources (see the README)"
+  done
 fi
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vellowmark-run.XXXXXX")
@@ -49,7 +61,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 demo=no
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+if [ "$macos" = no ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   demo=yes
   echo "run: no display (neither DISPLAY nor WAYLAND_DISPLAY is set):"
   echo "run: running a scripted demo under a virtual X server (Xvfb)"
@@ -77,7 +89,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export DISPLAY
 fi
 
-if [ "$real_host" = no ]; then
+if [ "$real_host" = no ] && [ "$macos" = no ]; then
   if [ ! -x "$HOST" ] || [ ! -f "$DOC" ]; then
     echo "run: the stand-in host or its sample document is missing in $BUILD/standin" >&2
     exit 1
