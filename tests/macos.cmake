@@ -5,3 +5,11 @@ add_test(NAME macos_info_plist
 
 # Descriptors from the portable helpers carry the flags they promise.
 vm_add_gtest(posix_io_test SOURCES posix_io_test.cpp LIBS vm_platform)
+
+# The macOS Finder-info file type, run here through a shim that gives
+# Linux's extended attributes macOS's calls.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  vm_add_gtest(finder_info_test
+    SOURCES macos/finder_info_test.cpp ${CMAKE_SOURCE_DIR}/platform/finder_info_mac.cpp)
+  target_include_directories(finder_info_test BEFORE PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/macos/shim)
+endif()
