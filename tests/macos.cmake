@@ -10,6 +10,6 @@ vm_add_gtest(posix_io_test SOURCES posix_io_test.cpp LIBS vm_platform)
 # Linux's extended attributes macOS's calls.
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   vm_add_gtest(finder_info_test
-    SOURCES macos/finder_info_test.cpp ${CMAKE_SOURCE_DIR}/platform/finder_info_mac.cpp)
+    SOURCES macos/finder_info_test.cpp ${CMAKE_SOURCE_DIR}/platform/finder_info_macos.cpp)
   target_include_directories(finder_info_test BEFORE PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/macos/shim)
 endif()

@@ -1,5 +1,5 @@
 // Files on macOS: the executable from dyld. (The type code lives in the
-// Finder info, finder_info_mac.cpp.)
+// Finder info, finder_info_macos.cpp.)
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
