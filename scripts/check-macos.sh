@@ -45,6 +45,8 @@ install_zig() {
   # Installed beside its place and moved there whole, so an interrupted
   # download never leaves a half toolchain that looks ready.
   staging=$(mktemp -d "$CACHE_ROOT/.zig-$ZIG_VERSION.XXXXXX")
+  trap 'rm -rf "$staging" "$staging.log"' EXIT
+  trap 'exit 130' INT TERM
   say "installing the Zig toolchain $ZIG_PACKAGE@$ZIG_VERSION (about 45 MB) into $ZIG_HOME"
   if ! npm install --prefix "$staging" --no-save --no-audit --no-fund --no-package-lock \
       --loglevel=error --fetch-retries=2 --fetch-retry-mintimeout=2000 \
@@ -82,7 +84,7 @@ trap 'rm -rf "$WORK"' EXIT
 trap 'exit 130' INT TERM
 # PCRE2's header from the Linux install, alone: /usr/include as a whole
 # would bring Linux's C library headers in.
-mkdir -p "$WORK/include" "$WORK/obj" "$WORK/log" "$WORK/zig-local"
+mkdir -p "$WORK/include" "$WORK/obj" "$WORK/log"
 pcre2_h=$(pkg-config --variable=includedir libpcre2-8 2>/dev/null || echo /usr/include)/pcre2.h
 [ -f "$pcre2_h" ] || fail "PCRE2's header $pcre2_h is missing (make deps)"
 ln -s "$pcre2_h" "$WORK/include/pcre2.h"
@@ -99,8 +101,8 @@ done <"$WORK/all"
 count=$(wc -l <"$WORK/sources")
 [ "$count" -gt 0 ] || fail "no sources found under $ROOT"
 
-ZIG_GLOBAL_CACHE_DIR=$CACHE_ROOT/zig-cache
-ZIG_LOCAL_CACHE_DIR=$WORK/zig-local
+ZIG_GLOBAL_CACHE_DIR=$WORK/zig-cache
+ZIG_LOCAL_CACHE_DIR=$WORK/zig-cache
 export ZIG ZIG_GLOBAL_CACHE_DIR ZIG_LOCAL_CACHE_DIR WORK
 
 # One compile per source and target, as many at once as there are CPUs.
@@ -124,7 +126,7 @@ warned=$(find "$WORK/log" -name '*.warned' | LC_ALL=C sort)
 for log in $warned $failed; do cat "$log" >&2; done
 if [ -n "$failed" ]; then
   n=$(echo "$failed" | wc -l)
-  fail "$n of $((count * 2)) compiles for macOS failed: the calls above do not exist there" \
+  fail "$n of $(wc -l <"$WORK/jobs") compiles for macOS failed: the calls above do not exist there" \
        "(see platform/posix_io.h for the portable ones)"
 fi
 say "$count sources compile for $TARGETS (Zig $ZIG_VERSION)${warned:+, with the warnings above}"
