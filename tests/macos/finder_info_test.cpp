@@ -38,7 +38,7 @@ class FinderInfoTest : public ::testing::Test {
     fs::remove_all(dir_, ec);
   }
 
-  // The raw Finder info; nullopt-like empty string when there is none.
+  // The raw Finder info; "<none>" when the file has none.
   std::string Raw() const {
     char value[64];
     ssize_t n = ::getxattr(path_.c_str(), kAttribute, value, sizeof value);
