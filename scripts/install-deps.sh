@@ -37,6 +37,9 @@ fi
 PKGS="cmake ninja-build g++ make pkg-config libpcre2-dev libgtest-dev libgmock-dev googletest
 libbenchmark-dev qt6-base-dev libgl-dev xvfb xdotool x11-utils imagemagick xauth
 fonts-ipafont-gothic python3 python3-xlib clang libclang-rt-14-dev"
+# The macOS compile check installs its toolchain with npm; a machine that
+# has no npm of its own gets Debian's.
+command -v npm >/dev/null 2>&1 || PKGS="$PKGS npm"
 
 if ! command -v dpkg-query >/dev/null 2>&1 || ! command -v apt-get >/dev/null 2>&1; then
   echo "$me: no dpkg-query or apt-get here: this needs Debian 12 or a derivative." \
