@@ -4,6 +4,7 @@
 // Only platform code includes this header.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -49,5 +50,14 @@ void SetBackendFactory(BackendFactory factory);
 
 // The backend RuntimeInit brought up (the headless one before that).
 Backend& Current();
+
+// The framework's calls of note (start-up, class registration, binding,
+// windows, the event loop, finalisation), each named as it happens, for a
+// test driver that follows them (see headless/driver.h). Nothing follows
+// them unless a driver installs an observer; an observer that raises makes
+// that call fail with what it raised.
+using CallObserver = std::function<void(const std::string&)>;
+void SetCallObserver(CallObserver observer);
+void NoteCall(const std::string& call);
 
 }  // namespace platform::backend

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/regex_component.h"
 #include "platform/runtime.h"
 
@@ -28,12 +29,14 @@ void RuntimeBackgroundTaskPasses(uint64_t passes) { gBackgroundTaskCount += pass
 uint64_t RuntimeBackgroundTaskCount() { return gBackgroundTaskCount; }
 
 PluginEntry* RuntimeAllocatePluginEntrypointsTable(int count) {
+  backend::NoteCall("RuntimeAllocatePluginEntrypointsTable " + std::to_string(count));
   const size_t places = count > 0 ? static_cast<size_t>(count) : 1;
   Tables().push_back(std::make_unique<PluginEntry[]>(places));  // value-initialised: empty
   return Tables().back().get();
 }
 
 PluginEntry RuntimeLookupPluginEntrypoint(const std::string& name) {
+  backend::NoteCall("RuntimeLookupPluginEntrypoint " + name);
   // The pattern component is the one plug-in linked in.
   const auto* entries = regex_component::kPcre2Entrypoints;
   for (int i = 0; i < regex_component::kPcre2EntrypointCount; ++i)

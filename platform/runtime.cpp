@@ -68,6 +68,11 @@ std::vector<std::unique_ptr<ClassInfo>>& FrameworkClasses() {
 
 void Trampoline(void* arg) { (*static_cast<const std::function<void()>*>(arg))(); }
 
+backend::CallObserver& Observer() {
+  static backend::CallObserver observer;
+  return observer;
+}
+
 }  // namespace
 
 namespace backend {
@@ -79,11 +84,21 @@ Backend& Current() {
   return *rt().backend;
 }
 
+void SetCallObserver(CallObserver observer) { Observer() = std::move(observer); }
+
+void NoteCall(const std::string& call) {
+  if (Observer()) Observer()(call);
+}
+
 }  // namespace backend
 
-void RuntimeInit() { backend::Current(); }
+void RuntimeInit() {
+  backend::NoteCall("RuntimeInit");
+  backend::Current();
+}
 
 int RuntimeExit() {
+  backend::NoteCall("RuntimeExit");
   int status = rt().unhandled ? 1 : rt().quit_code;
   rt().windows.clear();
   rt().backend.reset();
@@ -95,6 +110,7 @@ void RuntimeRegisterFrameworkClasses() {
 }
 
 void RuntimeRegisterClass(const ClassInfo* info) {
+  backend::NoteCall("RuntimeRegisterClass " + info->name);
   auto& classes = rt().classes;
   if (std::find(classes.begin(), classes.end(), info) == classes.end()) classes.push_back(info);
 }
@@ -111,29 +127,39 @@ std::vector<std::string> RuntimeRegisteredClassNames() {
   return names;
 }
 
-void RuntimeSetExceptionHelper(ExceptionHelper helper) { rt().helper = helper; }
+void RuntimeSetExceptionHelper(ExceptionHelper helper) {
+  backend::NoteCall("RuntimeSetExceptionHelper");
+  rt().helper = helper;
+}
 
 void RunFrameworkInitialization(void (*start_routine)()) {
+  backend::NoteCall("RunFrameworkInitialization");
   // The framework's own set-up needs nothing more here; the start routine
   // runs once, on this thread, and what it raises goes to the caller.
   start_routine();
 }
 
-void RuntimeInitExternalClasses() {}
+void RuntimeInitExternalClasses() { backend::NoteCall("RuntimeInitExternalClasses"); }
 
 std::shared_ptr<Object> RuntimeNewObject(const ClassInfo& info) {
+  backend::NoteCall("RuntimeNewObject " + info.name);
   if (!info.make) throw RuntimeException("class " + info.name + " cannot be instantiated");
   std::shared_ptr<Object> object = info.make();
   if (auto window = std::dynamic_pointer_cast<Window>(object)) window->SetClassName(info.name);
   return object;
 }
 
-void RuntimeRegisterAppObject(std::shared_ptr<Application> app) { rt().app = std::move(app); }
+void RuntimeRegisterAppObject(std::shared_ptr<Application> app) {
+  backend::NoteCall("RuntimeRegisterAppObject");
+  rt().app = std::move(app);
+}
 
 std::shared_ptr<Application> getAppObject() { return rt().app; }
 
 void RuntimeRun() {
+  backend::NoteCall("RuntimeRun");
   backend::Current().Run();
+  backend::NoteCall("RuntimeRun returns");
   if (auto pending = std::move(rt().pending)) {
     rt().pending = nullptr;
     pending->Raise();
@@ -183,9 +209,11 @@ void RuntimeUnhandledException(std::exception_ptr error) {
   }
   std::fprintf(stderr, "Unhandled %s: %s\n", name.c_str(), message.c_str());
   std::fflush(stderr);
+  backend::NoteCall("RuntimeUnhandledException");
 }
 
 void RuntimeFinalizeModules() {
+  backend::NoteCall("RuntimeFinalizeModules");
   rt().windows.clear();
   rt().app.reset();
   rt().pending = nullptr;
@@ -216,7 +244,10 @@ void RuntimeResetForTesting() {
   headless::ResetForTesting();
 }
 
-void Application::MenuBar(std::shared_ptr<platform::MenuBar> bar) { menu_bar_ = std::move(bar); }
+void Application::MenuBar(std::shared_ptr<platform::MenuBar> bar) {
+  backend::NoteCall("Application.MenuBar");
+  menu_bar_ = std::move(bar);
+}
 
 std::shared_ptr<FolderItem> Application::ExecutableFile() const {
   return std::make_shared<FolderItem>(ExecutablePath());

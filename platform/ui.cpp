@@ -44,6 +44,25 @@ bool Known(const std::set<std::string>& names, const std::string& name) {
   return names.count(name) != 0;
 }
 
+const char* EventName(WindowEvent event) {
+  switch (event) {
+    case WindowEvent::Layout: return "Layout";
+    case WindowEvent::CreateControls: return "CreateControls";
+    case WindowEvent::Open: return "Open";
+    case WindowEvent::Close: return "Close";
+    case WindowEvent::CancelClose: return "CancelClose";
+    case WindowEvent::Activate: return "Activate";
+    case WindowEvent::Deactivate: return "Deactivate";
+    case WindowEvent::Moved: return "Moved";
+    case WindowEvent::Resized: return "Resized";
+    case WindowEvent::Resizing: return "Resizing";
+    case WindowEvent::Paint: return "Paint";
+    case WindowEvent::AddMenuHandlers: return "AddMenuHandlers";
+    case WindowEvent::EnableMenuItems: return "EnableMenuItems";
+  }
+  return "?";
+}
+
 // Design values a control keeps without acting on them.
 const std::set<std::string> kControlDesign = {
     "Index", "TabPanelIndex", "TabStop", "AutoDeactivate", "TextFont", "Bold", "Italic",
@@ -201,6 +220,13 @@ std::shared_ptr<MenuItem> MenuItem::Lookup(const std::shared_ptr<MenuItem>& root
 
 void QuitMenuItem::UserChoose() { RuntimeQuitAction(); }
 
+MenuBar::~MenuBar() {
+  try {
+    backend::NoteCall("MenuBar released");
+  } catch (...) {
+  }
+}
+
 // --- screens ----------------------------------------------------------------------
 
 std::pair<int, int> PlaceFrameOnScreens(const ScreenRect& frame, int title_height,
@@ -242,6 +268,7 @@ Window::~Window() {
 }
 
 void Window::Constructor() {
+  backend::NoteCall("Window.Constructor " + class_name_);
   detail::KeepWindow(shared_from_this());
   peer_ = backend::Current().CreateWindowPeer(*this);
   Raise(WindowEvent::Layout);
@@ -355,6 +382,7 @@ int Window::HandlerRuns(WindowEvent event) const {
 }
 
 void Window::Raise(WindowEvent event) {
+  backend::NoteCall(std::string("Window event ") + EventName(event));
   auto it = handlers_.find(event);
   if (it == handlers_.end() || !it->second) return;
   ++runs_[event];

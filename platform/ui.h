@@ -185,7 +185,10 @@ class QuitMenuItem : public MenuItem {
   void UserChoose() override;
 };
 
-class MenuBar : public MenuItem {};
+class MenuBar : public MenuItem {
+ public:
+  ~MenuBar() override;
+};
 
 // --- windows ----------------------------------------------------------------
 

@@ -25,4 +25,11 @@ void ClearBusyCursorChanges();
 bool QuitRequested();
 int LiveWindows();
 
+// Follows the framework's calls of note as they happen ("RuntimeInit",
+// "RuntimeRegisterClass App", "Window event Open", "RuntimeRun",
+// "MenuBar released", ...). An observer that raises makes that call fail
+// with what it raised. Reset by RuntimeResetForTesting; an empty observer
+// stops following.
+void ObserveFrameworkCalls(std::function<void(const std::string&)> observer);
+
 }  // namespace platform::headless

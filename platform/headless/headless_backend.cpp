@@ -71,7 +71,12 @@ void ClearBusyCursorChanges() { state().cursor_changes.clear(); }
 bool QuitRequested() { return state().quit; }
 int LiveWindows() { return state().live_windows; }
 
+void ObserveFrameworkCalls(std::function<void(const std::string&)> observer) {
+  backend::SetCallObserver(std::move(observer));
+}
+
 void ResetForTesting() {
+  backend::SetCallObserver(nullptr);
   state().queue.clear();
   state().messages.clear();
   state().cursor_changes.clear();
