@@ -47,6 +47,7 @@ def poll(cond, timeout, what, interval=0.01):
     timeout seconds."""
     deadline = time.monotonic() + timeout
     while True:
+        xharness.check_helpers()
         value = cond()
         if value:
             return value
@@ -285,6 +286,7 @@ class StandinHost:
         self._err = open(self.err_path, "wb")
         self.proc = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
                                      stdout=self._out, stderr=self._err)
+        session.watch("the stand-in host", self.proc, self.err_path)
         try:
             poll(self._listening, 20.0, "the stand-in host opens its socket")
         except BaseException:
@@ -296,9 +298,6 @@ class StandinHost:
             return f.read().decode("utf-8", "replace")
 
     def _listening(self):
-        if self.proc.poll() is not None:
-            raise Failure("the stand-in host ended (status %s): %s"
-                          % (self.proc.returncode, self._read(self.err_path)))
         # It saves the untouched document just after it says it listens.
         return "listening on" in self._read(self.err_path) and os.path.exists(self.saved_path)
 
@@ -323,8 +322,7 @@ class StandinHost:
         seen = self.requests()
         deadline = time.monotonic() + stall
         while len(seen) < count:
-            if self.proc.poll() is not None:
-                raise Failure("the stand-in host ended (status %s)" % self.proc.returncode)
+            self.session.check_helpers()
             if time.monotonic() > deadline:
                 out, err = self.session.output()
                 raise Failure("%d requests expected, the stand-in host has %d after %.0f s without one"
@@ -345,6 +343,7 @@ class StandinHost:
 
     def stop(self):
         """Ends the host (it saves once more) and gives its exit status."""
+        self.session.unwatch(self.proc)
         if self.proc.poll() is None:
             self.proc.terminate()
             try:

@@ -55,7 +55,26 @@ MWM_FUNC_ALL, MWM_FUNC_MINIMIZE, MWM_FUNC_MAXIMIZE, MWM_FUNC_CLOSE = 1, 8, 16, 3
 MWM_DECOR_ALL, MWM_DECOR_MINIMIZE, MWM_DECOR_MAXIMIZE = 1, 32, 64
 
 
+def _tail(path, limit=4000):
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        return "(no standard error: %s)" % e
+    text = data.decode("utf-8", "replace")
+    return text if len(text) <= limit else "...\n" + text[-limit:]
+
+
+def check_helpers():
+    """Fails at once when a helper process of any running session (the X
+    server, the stand-in host) has ended, with its standard error."""
+    for session in list(Session.running):
+        session.check_helpers()
+
+
 class Session:
+    running = []  # sessions not yet stopped
+
     def __init__(self, tmp_root=None):
         if tmp_root:
             os.makedirs(tmp_root, exist_ok=True)
@@ -64,8 +83,11 @@ class Session:
         self.xvfb = None
         self.proc = None
         self.bar_heights = {}  # window id -> menu bar height
+        self.helpers = []  # (name, process, path of its standard error)
         self._dpy = None
         self._out = self._err = None
+        self._xvfb_err = None
+        Session.running.append(self)
 
     def __enter__(self):
         return self
@@ -74,26 +96,48 @@ class Session:
         self.stop()
         return False
 
+    # --- helper processes ---------------------------------------------------
+
+    def watch(self, name, proc, err_path):
+        """From now on, the helper's end fails the test at once."""
+        self.helpers.append((name, proc, err_path))
+
+    def unwatch(self, proc):
+        self.helpers = [h for h in self.helpers if h[1] is not proc]
+
+    def check_helpers(self):
+        for name, proc, err_path in self.helpers:
+            if proc.poll() is not None:
+                self.helpers = []
+                raise Failure("%s ended (status %s); its standard error:\n%s"
+                              % (name, proc.returncode, _tail(err_path)))
+
     # --- the X server ----------------------------------------------------
 
     def start_xvfb(self, screen="1280x1024x24", timeout=5.0):
         """Starts Xvfb on a display number it picks itself; gives ":N"."""
         require_tools("Xvfb")
         r, w = os.pipe()
+        err_path = os.path.join(self.dir, "xvfb-stderr.txt")
+        self._xvfb_err = open(err_path, "wb")
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(w), "-noreset", "-screen", "0", screen, "-nolisten", "tcp"],
-            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=self._xvfb_err)
         os.close(w)
+        self.watch("Xvfb", self.xvfb, err_path)
         data = b""
         deadline = time.monotonic() + timeout
         try:
             while not data.endswith(b"\n"):
                 left = deadline - time.monotonic()
                 if left <= 0 or not select.select([r], [], [], left)[0]:
-                    raise Failure("Xvfb gave no display number within %.1f s" % timeout)
+                    raise Failure("Xvfb gave no display number within %.1f s; its standard error:\n%s"
+                                  % (timeout, _tail(err_path)))
                 chunk = os.read(r, 64)
                 if not chunk:
-                    raise Failure("Xvfb ended before it was ready")
+                    self.xvfb.wait()
+                    self.check_helpers()
+                    raise Failure("Xvfb closed its display pipe before it was ready")
                 data += chunk
         finally:
             os.close(r)
@@ -113,8 +157,10 @@ class Session:
         return self._dpy
 
     def run_tool(self, *argv, check=True):
+        self.check_helpers()
         res = subprocess.run(list(argv), env=self.xenv(), capture_output=True, text=True, timeout=20)
         if check and res.returncode != 0:
+            self.check_helpers()
             raise Failure("%s failed (%d): %s" % (" ".join(argv), res.returncode, res.stderr.strip()))
         return res.stdout
 
@@ -218,6 +264,7 @@ class Session:
         require_tools("xdotool")
         deadline = time.monotonic() + timeout
         while True:
+            self.check_helpers()
             if self.proc is not None and not self.alive():
                 out, err = self.output()
                 raise Failure("program ended (status %s) before its window appeared\n%s%s"
@@ -271,6 +318,7 @@ class Session:
 
     def geometry(self, wid):
         """(x, y, width, height) of the window."""
+        self.check_helpers()
         d = self.x()
         w = d.create_resource_object("window", wid)
         g = w.get_geometry()
@@ -338,6 +386,9 @@ class Session:
     def stop(self):
         """Ends what is still running (the program first) and removes the
         session's folder."""
+        self.helpers = []
+        if self in Session.running:
+            Session.running.remove(self)
         if self.proc is not None and self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
@@ -354,7 +405,7 @@ class Session:
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
                 self.xvfb.wait()
-        for f in (self._out, self._err):
+        for f in (self._out, self._err, self._xvfb_err):
             if f:
                 f.close()
         if not os.environ.get("VM_KEEP_WINDOW_TMP"):
