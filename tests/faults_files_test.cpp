@@ -64,11 +64,57 @@ class FileFaultTest : public FaultTest {
   }
   std::string SkipReason() { return ReadFile(root + "/skip"); }
 
+  // A case that a child runs as the unprivileged user needs a scratch tree
+  // that user can reach, which the build's test folder need not be (a clone
+  // under /root, mode 0700). As root, moves the tree into a new folder under
+  // the system's temporary folders that the user can traverse and run the
+  // host scripts from; false, with the reason, when there is none. Others
+  // run the case as themselves, in the tree they have.
+  bool ScratchTheUserCanReach(std::string* why) {
+    if (::geteuid() != 0) return true;
+    std::vector<std::string> bases;
+    if (const char* t = std::getenv("TMPDIR"); t && *t) bases.push_back(t);
+    for (const char* b : {"/tmp", "/var/tmp", "/dev/shm"}) bases.push_back(b);
+    std::string tried;
+    for (const std::string& base : bases) {
+      std::string dir = base + "/vm-faults-XXXXXX";
+      if (!::mkdtemp(dir.data())) {
+        tried += " " + base + " (" + std::strerror(errno) + ")";
+        continue;
+      }
+      ::chmod(dir.c_str(), 0755);
+      fs::remove_all(root);
+      SetUpIn(dir);
+      const std::string script = resources + "/getcontents.scpt";
+      const ChildResult probe = RunInChild(dir, [&] {
+        if (!DropPrivileges()) return 2;
+        return ::access(script.c_str(), X_OK) == 0 ? 0 : 1;
+      });
+      if (probe.status == 0) {
+        scratch_base_ = dir;
+        return true;
+      }
+      tried += " " + base + (probe.status == 2 ? " (cannot become the user)" : " (not reachable)");
+      fs::remove_all(dir);
+    }
+    *why = "no scratch folder that uid " + std::to_string(kUnprivileged) +
+           " can reach and run scripts from; tried" + tried;
+    return false;
+  }
+
+  void TearDown() override {
+    FaultTest::TearDown();
+    if (!scratch_base_.empty()) fs::remove_all(scratch_base_);
+  }
+
   // A child's own namespace of mounts, so that what it mounts is gone with it.
   bool PrivateMounts() {
     return ::unshare(CLONE_NEWNS) == 0 &&
            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
   }
+
+ private:
+  std::string scratch_base_;
 };
 
 // ---- rule-set files ------------------------------------------------------------
@@ -123,6 +169,7 @@ TEST_F(FileFaultTest, UnreadableRuleSetRunsWithoutRules) {
 }
 
 TEST_F(FileFaultTest, RuleSetWithoutReadPermissionRunsWithoutRules) {
+  if (std::string why; !ScratchTheUserCanReach(&why)) GTEST_SKIP() << why;
   Start();
   WriteRuleSet("set.txt", "a\tS");
   ::chmod((reglist + "/set.txt").c_str(), 0);
@@ -277,6 +324,7 @@ TEST_F(FileFaultTest, PreferencesInAFolderThatTakesNoNewFileAreRewrittenInPlace)
 }
 
 TEST_F(FileFaultTest, PreferencesWithoutReadPermissionAreRewrittenWhole) {
+  if (std::string why; !ScratchTheUserCanReach(&why)) GTEST_SKIP() << why;
   WriteFile(prefs_file, kOld);
   ::chmod(prefs_file.c_str(), 0);
   GiveTreeTo(root, kUnprivileged);

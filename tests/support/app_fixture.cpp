@@ -22,9 +22,13 @@ namespace fs = std::filesystem;
 
 void AppFixture::SetUp() {
   const char* base = std::getenv("VM_TEST_TMP");
+  SetUpIn(base ? base : "/tmp");
+}
+
+void AppFixture::SetUpIn(const std::string& base) {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  root = std::string(base ? base : "/tmp") + "/app-" + info->test_suite_name() + "-" +
-         info->name() + "-" + std::to_string(getpid());
+  root = base + "/app-" + info->test_suite_name() + "-" + info->name() + "-" +
+         std::to_string(getpid());
   fs::remove_all(root);
   bundle = root + "/Vellowmark.app";
   resources = bundle + "/Contents/Resources";

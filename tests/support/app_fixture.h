@@ -21,6 +21,9 @@ class AppFixture : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  // The whole scratch tree (bundle, reglist, preferences and event folders)
+  // made afresh inside `base`; SetUp makes it inside the build's test folder.
+  void SetUpIn(const std::string& base);
 
   // The start-up sequence up to the event loop (runtime, classes, start
   // routine), as the entry routine runs it.
