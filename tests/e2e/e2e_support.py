@@ -74,7 +74,8 @@ def main(body):
     # A timeout ends the test with SIGTERM: the finally blocks still stop
     # the host, the program and the X server.
     signal.signal(signal.SIGTERM, terminated)
-    try:
+
+    def run_body():
         opts = arguments()
         if not os.access(opts.program, os.X_OK):
             raise Skip("program not built: " + opts.program)
@@ -87,13 +88,9 @@ def main(body):
         xharness.require_tools("Xvfb", "xdotool", "import")
         xharness._xlib()
         body(opts)
-        sys.exit(0)
-    except Skip as e:
-        print("SKIP:", e)
-        sys.exit(xharness.SKIP)
-    except Failure as e:
-        print("FAIL:", e)
-        sys.exit(1)
+        return 0
+
+    xharness.run(run_body)
 
 
 # --- files the tests write ----------------------------------------------------
@@ -287,6 +284,7 @@ class StandinHost:
         self.proc = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
                                      stdout=self._out, stderr=self._err)
         session.watch("the stand-in host", self.proc, self.err_path)
+        session.cleanups.append(self.stop)
         try:
             poll(self._listening, 20.0, "the stand-in host opens its socket")
         except BaseException:

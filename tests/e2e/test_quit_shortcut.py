@@ -27,40 +27,35 @@ RESIZES = [
 
 def body(opts):
     with e2e.Session(opts.tmp) as s:
-        host = None
-        try:
-            exe, home = e2e.stage(s, opts)
-            e2e.write_rule_sets(os.path.join(home, "reglist"), {"R.txt": [("x", "X", "c")]})
-            document = os.path.join(s.dir, "document.txt")
-            e2e.write_document(document, [("1", "1", ["x"])])
+        exe, home = e2e.stage(s, opts)
+        e2e.write_rule_sets(os.path.join(home, "reglist"), {"R.txt": [("x", "X", "c")]})
+        document = os.path.join(s.dir, "document.txt")
+        e2e.write_document(document, [("1", "1", ["x"])])
 
-            s.start_xvfb()
-            host = e2e.StandinHost(s, opts.host, document)
-            s.start_program(exe)
-            win = e2e.main_window(s)
-            bar = s.bar_heights[win]
-            for asked, kept in RESIZES:
-                s.resize(win, asked[0], asked[1] + bar)
-                want = (kept[0], kept[1] + bar)
-                seen = s.wait_geometry(win, want)
-                check(seen == want, "content %dx%d asked, %dx%d kept: window %s"
-                      % (asked + kept + (seen,)))
+        s.start_xvfb()
+        host = e2e.StandinHost(s, opts.host, document)
+        s.start_program(exe)
+        win = e2e.main_window(s)
+        bar = s.bar_heights[win]
+        for asked, kept in RESIZES:
+            s.resize(win, asked[0], asked[1] + bar)
+            want = (kept[0], kept[1] + bar)
+            seen = s.wait_geometry(win, want)
+            check(seen == want, "content %dx%d asked, %dx%d kept: window %s"
+                  % (asked + kept + (seen,)))
 
-            left, top = s.geometry(win)[:2]
-            s.run_tool("xdotool", "windowfocus", "--sync", str(win), "key", "ctrl+q")
-            status = s.wait_exit(timeout=20.0)
-            out, err = s.output()
-            check(status == 0, "Ctrl+Q ended the program with status 0 (got %s)\n%s%s" % (status, out, err))
-            prefs = os.path.join(s.env["XDG_CONFIG_HOME"], "vellowmark.pref")
-            check(os.path.exists(prefs), "the close handler wrote the preferences")
-            with open(prefs, encoding="utf-8") as f:
-                saved = f.read()
-            want = "%d\n%d\n230\n190\n1\n" % (left, top)
-            check(saved == want, "five lines: the frame and the ticked box %r (got %r)" % (want, saved))
-            e2e.stop_host(host)
-        finally:
-            if host:
-                host.stop()
+        left, top = s.geometry(win)[:2]
+        s.run_tool("xdotool", "windowfocus", "--sync", str(win), "key", "ctrl+q")
+        status = s.wait_exit(timeout=20.0)
+        out, err = s.output()
+        check(status == 0, "Ctrl+Q ended the program with status 0 (got %s)\n%s%s" % (status, out, err))
+        prefs = os.path.join(s.env["XDG_CONFIG_HOME"], "vellowmark.pref")
+        check(os.path.exists(prefs), "the close handler wrote the preferences")
+        with open(prefs, encoding="utf-8") as f:
+            saved = f.read()
+        want = "%d\n%d\n230\n190\n1\n" % (left, top)
+        check(saved == want, "five lines: the frame and the ticked box %r (got %r)" % (want, saved))
+        e2e.stop_host(host)
 
 
 if __name__ == "__main__":

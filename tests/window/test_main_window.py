@@ -125,11 +125,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except Skip as e:
-        print("SKIP:", e)
-        sys.exit(xharness.SKIP)
-    except Failure as e:
-        print("FAIL:", e)
-        sys.exit(1)
+    xharness.run(main)

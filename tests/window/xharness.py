@@ -20,6 +20,7 @@ import os
 import select
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -32,6 +33,19 @@ class Skip(Exception):
 
 class Failure(Exception):
     pass
+
+
+def run(main):
+    """Runs a test's main(): a missing tool or program is a skip (77), a
+    failed check status 1."""
+    try:
+        sys.exit(main())
+    except Skip as e:
+        print("SKIP:", e)
+        sys.exit(SKIP)
+    except Failure as e:
+        print("FAIL:", e)
+        sys.exit(1)
 
 
 def require_tools(*tools):
@@ -84,6 +98,7 @@ class Session:
         self.proc = None
         self.bar_heights = {}  # window id -> menu bar height
         self.helpers = []  # (name, process, path of its standard error)
+        self.cleanups = []  # what stop() ends first (the stand-in host)
         self._dpy = None
         self._out = self._err = None
         self._xvfb_err = None
@@ -387,6 +402,8 @@ class Session:
         """Ends what is still running (the program first) and removes the
         session's folder."""
         self.helpers = []
+        while self.cleanups:
+            self.cleanups.pop()()
         if self in Session.running:
             Session.running.remove(self)
         if self.proc is not None and self.proc.poll() is None:
