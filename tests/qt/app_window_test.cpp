@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QKeySequence>
 #include <QListWidget>
 #include <QMainWindow>
@@ -67,8 +68,16 @@ std::vector<QMainWindow*> MainWindows() {
 class AppWindowTest : public AppFixture {
  protected:
   static void SetUpTestSuite() {
-    if (!QCoreApplication::instance()) new QApplication(g_argc, g_argv);
+    if (!QCoreApplication::instance()) app_ = new QApplication(g_argc, g_argv);
+    // The system's fonts are loaded once, with the environment the test
+    // started with, not with a test's private folders (gone after it).
+    QFontDatabase::families();
   }
+  static void TearDownTestSuite() {
+    delete app_;
+    app_ = nullptr;
+  }
+  static inline QApplication* app_ = nullptr;
 
   // Start-up as the entry routine runs it, up to the event loop; then the
   // window's widgets as the user sees them.
