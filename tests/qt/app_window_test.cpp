@@ -108,16 +108,12 @@ class AppWindowTest : public AppFixture {
   int Bar() const { return win->menuBar()->isVisible() ? win->menuBar()->height() : 0; }
 
   // Resizes the real window to that content size as an outside resize does
-  // (a window manager that ignores the size hints), and lets the program
-  // answer.
+  // (no window manager holds it to the size hints), and lets the program
+  // answer: the program itself keeps its limits.
   void ResizeContent(int width, int height) {
-    const QSize min = win->minimumSize(), max = win->maximumSize();
     win->setMinimumSize(1, 1);
     win->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     win->resize(width, height + Bar());
-    QCoreApplication::processEvents();
-    win->setMinimumSize(min);
-    win->setMaximumSize(max);
     QCoreApplication::processEvents();
   }
 
@@ -187,6 +183,8 @@ TEST_F(AppWindowTest, ControlsFollowTheirLocksWhenTheWindowIsResized) {
     const int w = c.kept.width(), h = c.kept.height();
     EXPECT_EQ(content->size(), c.kept);
     EXPECT_EQ(win->size(), QSize(w, h + Bar()));
+    EXPECT_EQ(win->minimumSize(), QSize(64, 64 + Bar())) << "the limits hold again";
+    EXPECT_EQ(win->maximumSize(), QSize(400, 600 + Bar()));
     // The list keeps all four edges' distances; the box keeps its left and
     // bottom distances and its size.
     EXPECT_EQ(list->geometry(), QRect(6, 4, w - 12, h - 24));
