@@ -281,45 +281,35 @@ TEST_F(FileFaultTest, LinkedPreferencesAreRewrittenBehindTheLink) {
 
 TEST_F(FileFaultTest, PreferencesInAFolderThatTakesNoNewFileAreRewrittenInPlace) {
   // Permissions have to stop the user here, so as root the case runs as an
-  // unprivileged user, in a scratch folder under /tmp that such a user can
-  // reach wherever the build lies.
-  char scratch_template[] = "/tmp/vm-prefs-XXXXXX";
-  ASSERT_NE(::mkdtemp(scratch_template), nullptr) << std::strerror(errno);
-  const std::string scratch = scratch_template;
-  const std::string folder = scratch + "/config", file = folder + "/vellowmark.pref";
-  const std::string report = scratch + "/report", skip = scratch + "/skip";
-  ::chmod(scratch.c_str(), 0755);
+  // unprivileged user, in a scratch tree that such a user can reach.
+  if (std::string why; !ScratchTheUserCanReach(&why)) GTEST_SKIP() << why;
+  const std::string report = root + "/report";
   // Longer than what the close writes, so that a rest of it would show.
-  WriteFile(file, std::string(kOld) + "a sixth line, more than the new file holds\n");
-  GiveTreeTo(scratch, kUnprivileged);  // as root; anyone else owns it already
-  ::chmod(folder.c_str(), 0555);
-  const ChildResult child = RunInChild(scratch, [&] {
-    if (::geteuid() == 0 && !DropPrivileges()) {
-      WriteFile(skip, std::string("cannot become an unprivileged user: ") + std::strerror(errno));
-      return kSkip;
-    }
-    const std::string probe = folder + "/probe";
+  WriteFile(prefs_file, std::string(kOld) + "a sixth line, more than the new file holds\n");
+  GiveTreeTo(root, kUnprivileged);  // as root; anyone else owns it already
+  ::chmod(config.c_str(), 0555);
+  const ChildResult child = RunInChild(root, [&] {
+    if (::geteuid() == 0 && !DropPrivileges()) return Skip("cannot become an unprivileged user");
+    const std::string probe = config + "/probe";
     const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0) {
       ::close(fd);
       ::unlink(probe.c_str());
-      WriteFile(skip, "permissions do not stop this user");
-      return kSkip;
+      errno = 0;
+      return Skip("permissions do not stop this user");
     }
-    ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
     return RunProgram([&] {
       Window1()->UserMove(200, 300);
       WriteFile(report, FrameNow().Saved());
     });
   });
-  const std::string skipped = ReadFile(skip), saved = ReadFile(report), now = ReadFile(file);
-  const std::vector<std::string> listing = Listing(folder);
-  ::chmod(folder.c_str(), 0755);
-  fs::remove_all(scratch);
-  if (child.status == kSkip) GTEST_SKIP() << skipped;
+  const std::vector<std::string> listing = Listing(config);
+  ::chmod(config.c_str(), 0755);
+  if (child.status == kSkip) GTEST_SKIP() << SkipReason();
   EXPECT_EQ(child.status, 0) << child.err;
+  const std::string saved = ReadFile(report);
   EXPECT_EQ(saved, "200\n300\n300\n420\n0\n") << "restored, then moved";
-  EXPECT_EQ(now, saved);
+  EXPECT_EQ(ReadFile(prefs_file), saved);
   EXPECT_EQ(listing, std::vector<std::string>{"vellowmark.pref"});
 }
 
