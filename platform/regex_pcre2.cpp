@@ -77,6 +77,7 @@ struct Regex {
   pcre2_code* code = nullptr;
   pcre2_match_data* match_data = nullptr;
   uint32_t compiled_options = 0;
+  uint32_t match_options = 0;  // PCRE2_NOTEMPTY(_ATSTART) from the pattern's start items
   int compiled_line_end = -1;
   bool jit = false;
   bool crlf_is_newline = false;
@@ -213,6 +214,43 @@ uint32_t NewlineFor(int line_end_type) {
   }
 }
 
+// The match options that a pattern sets by its special start items,
+// (*NOTEMPTY) and (*NOTEMPTY_ATSTART). pcre2_match reads them from the
+// compiled pattern, but the JIT fast path does not, so they are applied at
+// every match. Start items stand together at the very start of the pattern,
+// in upper case; the first item of another kind ends them. Called only for
+// patterns that compiled, so the items found are the ones PCRE2 read.
+uint32_t StartItemMatchOptions(std::string_view pattern) {
+  static constexpr std::string_view kFlags[] = {
+      "UTF", "UCP", "NO_AUTO_POSSESS", "NO_DOTSTAR_ANCHOR", "NO_JIT", "NO_START_OPT",
+      "CR", "LF", "CRLF", "ANYCRLF", "ANY", "NUL", "BSR_ANYCRLF", "BSR_UNICODE"};
+  static constexpr std::string_view kLimits[] = {"LIMIT_DEPTH=", "LIMIT_HEAP=", "LIMIT_MATCH=",
+                                                 "LIMIT_RECURSION="};
+  uint32_t options = 0;
+  while (pattern.size() > 2 && pattern[0] == '(' && pattern[1] == '*') {
+    const size_t close = pattern.find(')');
+    if (close == std::string_view::npos) break;
+    const std::string_view name = pattern.substr(2, close - 2);
+    bool known = false;
+    if (name == "NOTEMPTY") {
+      options |= PCRE2_NOTEMPTY;
+      known = true;
+    } else if (name == "NOTEMPTY_ATSTART") {
+      options |= PCRE2_NOTEMPTY_ATSTART;
+      known = true;
+    }
+    for (std::string_view flag : kFlags) known = known || name == flag;
+    for (std::string_view limit : kLimits) {
+      if (name.substr(0, limit.size()) != limit || name.size() == limit.size()) continue;
+      const std::string_view digits = name.substr(limit.size());
+      known = known || digits.find_first_not_of("0123456789") == std::string_view::npos;
+    }
+    if (!known) break;
+    pattern.remove_prefix(close + 1);
+  }
+  return options;
+}
+
 bool Compile(Regex& re, const Flags& flags, Error* error) {
   re.Release();
   const uint32_t options = CompileOptions(flags);
@@ -247,6 +285,7 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
     return false;
   }
   re.compiled_options = options;
+  re.match_options = StartItemMatchOptions(re.pattern);
   re.compiled_line_end = line_end;
   return true;
 }
@@ -263,6 +302,7 @@ bool EnsureCompiled(Regex& re, const Flags& flags, Error* error) {
 int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t options) {
   MatchEnvironment& env = Environment();
   const auto* subject = reinterpret_cast<PCRE2_SPTR>(DataOf(s));
+  options |= re.match_options;
   // The JIT entry cannot anchor at match time; the interpreter can.
   if (re.jit && !(options & PCRE2_ANCHORED))
     return pcre2_jit_match(re.code, subject, s.size(), offset, options, re.match_data, env.context);

@@ -104,9 +104,20 @@ TEST_F(RegExTest, ReplaceAllHandlesEmptyMatchesTheStandardWay) {
       {"b", "\\\\0", "abc", "a\\bc"},        // only \digit is special
       {"o", "0", "foo", "f00"},
       {"z", "!", "abc", "abc"},
+      // Start items that forbid empty matches hold on every search.
+      {"(*NOTEMPTY)a*", "X", "baaac", "bXc"},
+      {"(*NOTEMPTY_ATSTART)a*", "X", "baaac", "bXcX"},
+      {"(*UTF)(*NOTEMPTY)x?", "-", "axb", "a-b"},
+      {"(*LIMIT_MATCH=99)(*NOTEMPTY)x*", "-", "xx", "-"},
+      {"(*NOTEMPTY", "-", "x", ""},  // filled below: rejected
   };
-  for (const Case& c : cases)
+  for (const Case& c : cases) {
+    if (c.expected.empty()) {
+      EXPECT_THROW(ReplaceAll(c.pattern, c.replacement, c.target), RegExSearchPatternException);
+      continue;
+    }
     EXPECT_EQ(ReplaceAll(c.pattern, c.replacement, c.target), c.expected) << c.pattern;
+  }
 }
 
 TEST_F(RegExTest, SearchWalkFindsTheSameMatchesAsReplaceAll) {

@@ -1,0 +1,102 @@
+// getRegPos and getRegParaPos against PCRE2 asked directly (see
+// tests/support/pcre2_oracle.h), on hand-picked and on random texts and
+// patterns: Japanese, CR/LF mixes, empty matches, lookarounds, \K, the
+// marker strings inside the text, and patterns that forbid empty matches.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/regex_binding.h"
+#include "engine/match_positions.h"
+#include "platform/regex.h"
+#include "tests/support/pcre2_oracle.h"
+
+namespace {
+
+class MatchOracleTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { BindRegExComponent(); }
+};
+
+// Both matchers on one text and pattern, against the oracle. A pattern the
+// oracle rejects, or a search that fails there, must raise from getRegPos
+// and give getRegParaPos the empty list.
+void ExpectAgree(const std::string& text, const std::string& pattern) {
+  const oracle::Pcre2Oracle expected(pattern);
+  const auto positions = expected.Positions(text);
+  const std::string where = "pattern \"" + pattern + "\", text \"" + text + "\"";
+  if (positions) {
+    std::string got;
+    EXPECT_NO_THROW(got = engine::getRegPos(text, pattern)) << where;
+    EXPECT_EQ(got, *positions) << where;
+  } else {
+    EXPECT_THROW(engine::getRegPos(text, pattern), platform::RegExException) << where;
+  }
+  EXPECT_EQ(engine::getRegParaPos(text, pattern), expected.Paragraphs(text).value_or(""))
+      << where;
+}
+
+TEST_F(MatchOracleTest, HandPickedTextsAndPatterns) {
+  const std::string texts[] = {
+      "",
+      "x",
+      "axbxx",
+      "ab\r\ncd\rx\n\r\nx",
+      "\r\r\n\n\r",
+      "東京の天気は晴れ。\r大阪は雨\r\n明日xは",
+      "aaa bab\rabba",
+      "<@>[@]{@}x</>",
+      "</>[/]{/}ax",
+      "<@>[@]{@}</>[/]{/}a\rx",
+      "{@}a{/}",
+      "Ab aB AB ab",
+  };
+  const std::string patterns[] = {
+      "a??",        "(?=x)|x",       "\\b",          "x*",          "a*",
+      "(?<=a)b",    "(?<=\\r)\\n?",  "a\\Kb",        "\\Kx|x",      "(?=a\\K)",
+      "^",          "$",             "^$",           ".",           "\\r\\n|\\n",
+      "\\R",        "$\\r",          "(?-i)A",       "[<>@/]",      "<@>|</>",
+      "(*NOTEMPTY)a*",  "(*NOTEMPTY_ATSTART)a*", "(*NOTEMPTY)(?=x)|x",
+      "(*NOTEMPTY_ATSTART)x?",  "(*NO_JIT)(*NOTEMPTY)x*",   "(*UTF)(*NOTEMPTY)\\b|x",
+      "東京|雨",     "[^\\r]+",       "(*CR)$",       "(*LF)^",      "(",
+  };
+  for (const std::string& text : texts)
+    for (const std::string& pattern : patterns) ExpectAgree(text, pattern);
+}
+
+// Texts built of pieces that provoke the cases above, and patterns built of
+// atoms, quantifiers and alternations, some behind a start item.
+TEST_F(MatchOracleTest, RandomTextsAndPatterns) {
+  const std::vector<std::string> pieces = {"a", "b", "x", "A", " ", "\r", "\n", "\r\n",
+                                           "日", "本", "。", "<@>", "</>", "[@]", "[/]",
+                                           "{@}", "{/}", "<", "@", "/"};
+  // Atoms that can be repeated, then assertions and \K, which are not.
+  const std::vector<std::string> atoms = {"a", "x", "日", ".", "\\r", "\\n", "\\R", "[<>@/]",
+                                          "[^a]", "(?:ab)", "\\s", "(?=x)", "\\b", "\\B", "^",
+                                          "$", "(?<=a)", "(?<!\\r)", "\\K"};
+  const size_t repeatable = 11;
+  const std::vector<std::string> quantifiers = {"", "", "*", "?", "??", "+", "{0,2}", "*?"};
+  const std::vector<std::string> starts = {"", "", "", "(*NOTEMPTY)", "(*NOTEMPTY_ATSTART)",
+                                           "(?-i)"};
+  std::mt19937 rng(20261210);
+  for (int round = 0; round < 4000; ++round) {
+    std::string text;
+    for (int n = static_cast<int>(rng() % 24); n > 0; --n) text += pieces[rng() % pieces.size()];
+    std::string pattern = starts[rng() % starts.size()];
+    for (int alternative = static_cast<int>(rng() % 2); alternative >= 0; --alternative) {
+      for (int n = 1 + static_cast<int>(rng() % 3); n > 0; --n) {
+        const size_t atom = rng() % atoms.size();
+        pattern += atoms[atom];
+        if (atom < repeatable) pattern += quantifiers[rng() % quantifiers.size()];
+      }
+      if (alternative) pattern += "|";
+    }
+    SCOPED_TRACE("round " + std::to_string(round));
+    ExpectAgree(text, pattern);
+    if (HasFailure()) break;
+  }
+}
+
+}  // namespace
