@@ -1,6 +1,7 @@
-// getRegPos and getRegParaPos on generated 1 MB and 10 MB texts, each beside
-// a bare PCRE2 JIT loop that computes the same list on the same text. The
-// last lines give the ratio of each matcher to its bare loop.
+// getRegPos and getRegParaPos on generated 1 MB and 10 MB texts, and on
+// 10,000 small pieces with 20 rules, each beside the strong baseline: a lean
+// PCRE2 JIT loop that computes the same lists (see "the strong baseline").
+// The last lines give the ratio of each matcher to it, from paired timings.
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
@@ -21,6 +22,7 @@
 
 #include "app/regex_binding.h"
 #include "engine/match_positions.h"
+#include "platform/utf8_scan.h"
 
 namespace {
 
@@ -94,15 +96,21 @@ const std::string& Text(bool japanese, size_t megabytes) {
   return text;
 }
 
-// --- the bare loops -------------------------------------------------------------
+// --- the strong baseline ------------------------------------------------------
+//
+// What a lean C program does for the same lists: the text validated once,
+// then PCRE2's JIT fast path (which checks nothing), characters counted by a
+// plain loop that the compiler vectorises, and each list appended to one
+// buffer grown with realloc (which moves large blocks by remapping pages).
 
-struct Bare {
+struct Strong {
   pcre2_code* code = nullptr;
   pcre2_match_data* md = nullptr;
   pcre2_match_context* mc = nullptr;
   pcre2_jit_stack* stack = nullptr;
+  bool crlf_newline = true;
 
-  explicit Bare(const std::string& pattern) {
+  explicit Strong(const std::string& pattern) {
     pcre2_compile_context* cc = pcre2_compile_context_create(nullptr);
     pcre2_set_newline(cc, PCRE2_NEWLINE_ANYCRLF);
     int error;
@@ -112,7 +120,7 @@ struct Bare {
                          &error, &offset, cc);
     pcre2_compile_context_free(cc);
     if (!code || pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) != 0) {
-      std::fprintf(stderr, "bare loop: cannot compile %s with JIT\n", pattern.c_str());
+      std::fprintf(stderr, "strong baseline: cannot compile %s with JIT\n", pattern.c_str());
       std::exit(2);
     }
     md = pcre2_match_data_create_from_pattern(code, nullptr);
@@ -120,38 +128,77 @@ struct Bare {
     stack = pcre2_jit_stack_create(32 * 1024, 8 << 20, nullptr);
     pcre2_jit_stack_assign(mc, nullptr, stack);
   }
-  ~Bare() {
+  ~Strong() {
     pcre2_jit_stack_free(stack);
     pcre2_match_context_free(mc);
     pcre2_match_data_free(md);
     pcre2_code_free(code);
   }
+  Strong(const Strong&) = delete;
+  Strong& operator=(const Strong&) = delete;
 };
 
-// Characters in [p, p + n), 8 bytes at a time.
-size_t CountChars(const char* p, size_t n) {
-  size_t chars = 0, i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    chars += 8 - __builtin_popcountll(w & ~(w << 1) & 0x8080808080808080ull);
+// A byte buffer grown with realloc.
+class Buffer {
+ public:
+  Buffer() = default;
+  Buffer(Buffer&& other) noexcept : p_(other.p_), n_(other.n_), cap_(other.cap_) {
+    other.p_ = nullptr;
+    other.n_ = other.cap_ = 0;
   }
-  for (; i < n; ++i) chars += (static_cast<unsigned char>(p[i]) & 0xC0) != 0x80;
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  ~Buffer() { std::free(p_); }
+  char* Room(size_t k) {
+    if (n_ + k > cap_) {
+      cap_ = std::max(2 * cap_, n_ + k + 4096);
+      p_ = static_cast<char*>(std::realloc(p_, cap_));
+      if (!p_) std::abort();
+    }
+    return p_ + n_;
+  }
+  void Grow(size_t k) { n_ += k; }
+  void Append(const char* s, size_t k) {
+    std::memcpy(Room(k), s, k);
+    n_ += k;
+  }
+  void Number(size_t n) {
+    char* at = Room(24);
+    char* end = std::to_chars(at, at + 23, n).ptr;
+    *end++ = ',';
+    n_ += end - at;
+  }
+  std::string str() const { return std::string(p_ ? p_ : "", n_); }
+  const char* data() const { return p_ ? p_ : ""; }
+  size_t size() const { return n_; }
+
+ private:
+  char* p_ = nullptr;
+  size_t n_ = 0, cap_ = 0;
+};
+
+// Character starts in [p, p + n): every byte that is not 10xxxxxx.
+size_t CountChars(const char* p, size_t n) {
+  size_t chars = 0;
+  for (size_t i = 0; i < n; ++i) chars += static_cast<signed char>(p[i]) > -65;
   return chars;
 }
 
-void AppendNumber(std::string& s, size_t n) {
-  char buf[24];
-  s.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
-  s += ',';
+bool ValidOnce(const std::string& text) {
+  if (!platform::utf8::IsValid(text.data(), text.size())) {
+    std::fprintf(stderr, "strong baseline: the text is not valid UTF-8\n");
+    std::abort();
+  }
+  return true;
 }
 
 // Every match, with the usual empty-match rule, turned into character
 // positions by counting forward from the previous match.
-std::string BareRegPos(const Bare& b, const std::string& text) {
+Buffer StrongRegPos(const Strong& b, const std::string& text) {
+  ValidOnce(text);
   const auto* s = reinterpret_cast<PCRE2_SPTR>(text.data());
   const size_t len = text.size();
-  std::string starts, ends;
+  Buffer starts, ends;
   size_t offset = 0, counted_to = 0, chars = 0;
   bool after_empty = false;
   for (;;) {
@@ -164,7 +211,8 @@ std::string BareRegPos(const Bare& b, const std::string& text) {
     if (rc == PCRE2_ERROR_NOMATCH) {
       if (!after_empty || offset >= len) break;
       ++offset;
-      if (text[offset - 1] == '\r' && offset < len && text[offset] == '\n') ++offset;
+      if (b.crlf_newline && text[offset - 1] == '\r' && offset < len && text[offset] == '\n')
+        ++offset;
       while (offset < len && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80) ++offset;
       after_empty = false;
       continue;
@@ -172,21 +220,24 @@ std::string BareRegPos(const Bare& b, const std::string& text) {
     if (rc < 0) std::abort();
     const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(b.md);
     chars += CountChars(text.data() + counted_to, ov[0] - counted_to);
-    AppendNumber(starts, chars + 1);
+    starts.Number(chars + 1);
     chars += CountChars(text.data() + ov[0], ov[1] - ov[0]);
-    AppendNumber(ends, chars);
+    ends.Number(chars);
     counted_to = ov[1];
     offset = ov[1];
     after_empty = ov[0] == ov[1];
   }
-  starts += "<>";
-  starts += ends;
+  starts.Append("<>", 2);
+  starts.Append(ends.data(), ends.size());
   return starts;
 }
 
-// Each paragraph searched in place together with its CR.
-std::string BareParaPos(const Bare& b, const std::string& text) {
-  std::string list, last;
+// Each paragraph searched where it lies together with its CR; the last,
+// which has none, copied to get one.
+Buffer StrongParaPos(const Strong& b, const std::string& text) {
+  ValidOnce(text);
+  Buffer list;
+  std::string last;
   const char* p = text.data();
   const char* const end = p + text.size();
   for (size_t number = 1;; ++number) {
@@ -200,13 +251,12 @@ std::string BareParaPos(const Bare& b, const std::string& text) {
       rc = pcre2_jit_match(b.code, reinterpret_cast<PCRE2_SPTR>(last.data()), last.size(), 0, 0,
                            b.md, b.mc);
     }
-    if (rc >= 0) AppendNumber(list, number);
+    if (rc >= 0) list.Number(number);
     if (!cr) break;
     p = cr + 1;
   }
   return list;
 }
-
 // --- cases ----------------------------------------------------------------------
 
 struct Case {
@@ -254,7 +304,7 @@ double PairedRatio(const std::function<void()>& ours, const std::function<void()
                    double ours_ms) {
   using Clock = std::chrono::steady_clock;
   const int batch = ours_ms > 0 ? std::max(1, static_cast<int>(20.0 / ours_ms)) : 1;
-  const int rounds = ours_ms > 200 ? 5 : 9;
+  const int rounds = ours_ms > 200 ? 7 : 9;
   auto time = [batch](const std::function<void()>& fn) {
     const auto start = Clock::now();
     for (int i = 0; i < batch; ++i) fn();
@@ -276,106 +326,166 @@ double PairedRatio(const std::function<void()>& ours, const std::function<void()
   return ratios[rounds / 2];
 }
 
-struct Prepared {
-  Case c;
-  size_t mb;
-  const std::string* text;
-  std::shared_ptr<Bare> bare;
+// Many small pieces: what a styling run of a long document split into
+// 10,000 pieces of about 100 characters does with a rule set of 20 rules,
+// one call per piece and rule. The strong side compiles each pattern once.
+struct Pieces {
+  std::vector<std::string> texts;
+  std::vector<std::string> patterns;
+  std::vector<bool> paragraph;
 };
+
+const Pieces& SmallPieces() {
+  static const Pieces pieces = [] {
+    Pieces p;
+    const std::string& english = Text(false, 1);
+    const std::string& japanese = Text(true, 1);
+    size_t at_en = 0, at_ja = 0;
+    for (int i = 0; i < 10000; ++i) {
+      const std::string& text = i % 4 == 3 ? japanese : english;
+      size_t& at = i % 4 == 3 ? at_ja : at_en;
+      // 100 characters from where the last piece of this language ended.
+      const size_t bytes = platform::utf8::AdvanceChars(text.data() + at, text.size() - at, 100);
+      p.texts.emplace_back(text, at, bytes);
+      at += bytes;
+    }
+    const char* const patterns[] = {
+        "window",  "[0-9]+", "river|garden", "東京",       "^.{0,3}", "silver",   "天気|会議",
+        "market",  "\\bthe\\b", "[A-Z]",     "。",         "style",   "paragraph", "日本語",
+        "water",   "[0-9]{3,}", "(?-i)The",  "文字|段落", "pattern", "\\d+\\.\\d+"};
+    for (int r = 0; r < 20; ++r) {
+      p.patterns.push_back(patterns[r]);
+      p.paragraph.push_back(r % 5 == 4);
+    }
+    return p;
+  }();
+  return pieces;
+}
+
+std::string OursPieces() {
+  const Pieces& p = SmallPieces();
+  size_t total = 0;
+  for (const std::string& text : p.texts)
+    for (size_t r = 0; r < p.patterns.size(); ++r)
+      total += p.paragraph[r] ? engine::getRegParaPos(text, p.patterns[r]).size()
+                              : engine::getRegPos(text, p.patterns[r]).size();
+  return std::to_string(total);
+}
+
+std::string StrongPieces() {
+  const Pieces& p = SmallPieces();
+  std::vector<std::unique_ptr<Strong>> compiled;
+  for (const std::string& pattern : p.patterns) compiled.push_back(std::make_unique<Strong>(pattern));
+  size_t total = 0;
+  for (const std::string& text : p.texts)
+    for (size_t r = 0; r < p.patterns.size(); ++r)
+      total += p.paragraph[r] ? StrongParaPos(*compiled[r], text).size()
+                              : StrongRegPos(*compiled[r], text).size();
+  return std::to_string(total);
+}
+
+bool SamePieces() {
+  const Pieces& p = SmallPieces();
+  for (size_t r = 0; r < p.patterns.size(); ++r) {
+    const Strong strong(p.patterns[r]);
+    for (const std::string& text : p.texts) {
+      const bool same = p.paragraph[r]
+                            ? engine::getRegParaPos(text, p.patterns[r]) == StrongParaPos(strong, text).str()
+                            : engine::getRegPos(text, p.patterns[r]) == StrongRegPos(strong, text).str();
+      if (!same) return false;
+    }
+  }
+  return true;
+}
+
+std::string Fixed(double x) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.2f", x);
+  return buf;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   BindRegExComponent();
-  const size_t sizes[] = {1, 10};
-  std::vector<Prepared> prepared;
-  for (size_t mb : sizes) {
+  auto add = [](const std::string& name, auto fn) {
+    benchmark::RegisterBenchmark(name.c_str(), fn)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.2)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true);
+  };
+  struct Paired {
+    std::string line;
+    std::function<void()> ours, strong;
+    std::string ours_key;
+  };
+  std::vector<Paired> paired;
+  for (size_t mb : {1, 10}) {
     for (const Case& c : Cases()) {
       const std::string& text = Text(c.japanese, mb);
-      auto bare = std::make_shared<Bare>(c.pattern);
+      auto strong = std::make_shared<Strong>(c.pattern);
       // Same lists from both sides, or the comparison means nothing.
-      if (engine::getRegPos(text, c.pattern) != BareRegPos(*bare, text) ||
-          engine::getRegParaPos(text, c.pattern) != BareParaPos(*bare, text)) {
+      if (engine::getRegPos(text, c.pattern) != StrongRegPos(*strong, text).str() ||
+          engine::getRegParaPos(text, c.pattern) != StrongParaPos(*strong, text).str()) {
         std::fprintf(stderr, "lists differ for %s\n", Key("case", c, mb).c_str());
         return 2;
       }
-      prepared.push_back({c, mb, &text, bare});
-      auto add = [&](const std::string& name, auto fn) {
-        benchmark::RegisterBenchmark(name.c_str(), fn)
-            ->Unit(benchmark::kMillisecond)
-            ->MinTime(0.2)
-            ->Repetitions(5)
-            ->ReportAggregatesOnly(true);
-      };
+      const std::string name = c.name + " " + std::to_string(mb) + "MB";
+      paired.push_back({"ratio getRegPos/strong " + name,
+                        [&text, c] { benchmark::DoNotOptimize(engine::getRegPos(text, c.pattern)); },
+                        [&text, strong] { benchmark::DoNotOptimize(StrongRegPos(*strong, text)); },
+                        Key("getRegPos", c, mb)});
+      paired.push_back({"ratio getRegParaPos/strong " + name,
+                        [&text, c] {
+                          benchmark::DoNotOptimize(engine::getRegParaPos(text, c.pattern));
+                        },
+                        [&text, strong] { benchmark::DoNotOptimize(StrongParaPos(*strong, text)); },
+                        Key("getRegParaPos", c, mb)});
       add(Key("getRegPos", c, mb), [&text, c](benchmark::State& st) {
         for (auto _ : st) benchmark::DoNotOptimize(engine::getRegPos(text, c.pattern));
       });
-      add(Key("bare-RegPos", c, mb), [&text, bare](benchmark::State& st) {
-        for (auto _ : st) benchmark::DoNotOptimize(BareRegPos(*bare, text));
+      add(Key("strong-RegPos", c, mb), [&text, strong](benchmark::State& st) {
+        for (auto _ : st) benchmark::DoNotOptimize(StrongRegPos(*strong, text));
       });
       add(Key("getRegParaPos", c, mb), [&text, c](benchmark::State& st) {
         for (auto _ : st) benchmark::DoNotOptimize(engine::getRegParaPos(text, c.pattern));
       });
-      add(Key("bare-ParaPos", c, mb), [&text, bare](benchmark::State& st) {
-        for (auto _ : st) benchmark::DoNotOptimize(BareParaPos(*bare, text));
+      add(Key("strong-ParaPos", c, mb), [&text, strong](benchmark::State& st) {
+        for (auto _ : st) benchmark::DoNotOptimize(StrongParaPos(*strong, text));
       });
     }
   }
+  if (!SamePieces()) {
+    std::fprintf(stderr, "lists differ for the small pieces\n");
+    return 2;
+  }
+  const std::string pieces_key = "pieces/10000x100chars/20rules";
+  paired.push_back({"ratio pieces/strong 10000 pieces of 100 characters, 20 rules",
+                    [] { benchmark::DoNotOptimize(OursPieces()); },
+                    [] { benchmark::DoNotOptimize(StrongPieces()); }, pieces_key});
+  add(pieces_key, [](benchmark::State& st) {
+    for (auto _ : st) benchmark::DoNotOptimize(OursPieces());
+  });
+  add("strong-" + pieces_key, [](benchmark::State& st) {
+    for (auto _ : st) benchmark::DoNotOptimize(StrongPieces());
+  });
+
   MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  auto median = [&](const std::string& key) {
-    auto it = reporter.medians.find(key);
-    return it == reporter.medians.end() ? 0.0 : it->second;
-  };
-  auto ratio = [&](const std::string& a, const std::string& b) {
-    double x = median(a), y = median(b);
-    return y > 0 ? x / y : 0.0;
-  };
-  std::vector<std::string> ratio_lines;
-  auto Fixed = [](double x) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f", x);
-    return std::string(buf);
-  };
-  std::printf("\n");
-  for (const Case& c : Cases()) {
-    std::printf("scaling 10MB/1MB getRegPos %s: %.2f\n", c.name.c_str(),
-                ratio(Key("getRegPos", c, 10), Key("getRegPos", c, 1)));
-    std::printf("scaling 10MB/1MB getRegParaPos %s: %.2f\n", c.name.c_str(),
-                ratio(Key("getRegParaPos", c, 10), Key("getRegParaPos", c, 1)));
-    // The bare loops show what the machine alone does with ten times the data
-    // (caches, and page faults on large fresh buffers).
-    std::printf("scaling 10MB/1MB bare-RegPos %s: %.2f\n", c.name.c_str(),
-                ratio(Key("bare-RegPos", c, 10), Key("bare-RegPos", c, 1)));
-    std::printf("scaling 10MB/1MB bare-ParaPos %s: %.2f\n", c.name.c_str(),
-                ratio(Key("bare-ParaPos", c, 10), Key("bare-ParaPos", c, 1)));
-  }
   // Ratios of paired timings (see PairedRatio); the medians above give the
-  // absolute times.
-  for (const Prepared& p : prepared) {
-    const std::string name = p.c.name + " " + std::to_string(p.mb) + "MB";
-    const std::string& text = *p.text;
-    const std::string& pattern = p.c.pattern;
-    const Bare& bare = *p.bare;
-    // Only the cases that ran (a --benchmark_filter may leave some out).
-    if (median(Key("getRegPos", p.c, p.mb)) > 0) {
-      const double r =
-          PairedRatio([&] { benchmark::DoNotOptimize(engine::getRegPos(text, pattern)); },
-                      [&] { benchmark::DoNotOptimize(BareRegPos(bare, text)); },
-                      median(Key("getRegPos", p.c, p.mb)));
-      ratio_lines.push_back("ratio getRegPos/bare " + name + ": " + Fixed(r));
-    }
-    if (median(Key("getRegParaPos", p.c, p.mb)) > 0) {
-      const double r =
-          PairedRatio([&] { benchmark::DoNotOptimize(engine::getRegParaPos(text, pattern)); },
-                      [&] { benchmark::DoNotOptimize(BareParaPos(bare, text)); },
-                      median(Key("getRegParaPos", p.c, p.mb)));
-      ratio_lines.push_back("ratio getRegParaPos/bare " + name + ": " + Fixed(r));
-    }
+  // absolute times. Only the cases that ran (a --benchmark_filter may leave
+  // some out).
+  std::printf("\n");
+  for (const Paired& p : paired) {
+    auto it = reporter.medians.find(p.ours_key);
+    if (it == reporter.medians.end()) continue;
+    std::printf("%s: %s\n", p.line.c_str(),
+                Fixed(PairedRatio(p.ours, p.strong, it->second)).c_str());
+    std::fflush(stdout);
   }
-  for (const std::string& line : ratio_lines) std::printf("%s\n", line.c_str());
   return 0;
 }

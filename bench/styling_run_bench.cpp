@@ -1,11 +1,14 @@
 // A whole styling run (50 pieces, 100 rules: 5,000 style requests and one
 // getcontents) with a host script that answers at once, beside a bare
-// posix_spawn + waitpid of the same script with similar arguments. Runs and
-// spawn batches alternate, and the last line gives the median ratio of the
-// run's time per request to the bare spawn's time.
+// posix_spawn + waitpid of the same script with similar arguments. Before
+// timing, one run with the script's log on shows that every request reached
+// the script with its own values. Runs and spawn batches alternate over 7
+// rounds, and the last line gives the median ratio of the run's time per
+// request to the bare spawn's time.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <iterator>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +43,7 @@ constexpr int kPieces = 50;
 constexpr int kRules = 100;
 constexpr int kRequests = kPieces * kRules;
 constexpr int kSpawnBatch = kRequests + 1;  // as many processes as a run starts
-constexpr int kRounds = 3;
+constexpr int kRounds = 7;
 
 const char* const kWords[] = {"river", "garden", "window", "silver", "market", "pattern",
                               "style", "paragraph", "the",   "of",     "and",    "water",
@@ -48,6 +51,7 @@ const char* const kWords[] = {"river", "garden", "window", "silver", "market", "
 
 struct Setup {
   std::string root, resources, content;
+  std::vector<std::string> layers, ids;  // each piece's two address fields
   std::vector<std::string> patterns, texts;
   std::vector<bool> paragraph;
 };
@@ -90,7 +94,9 @@ Setup MakeBundle() {
   std::string content;
   for (int p = 0; p < kPieces; ++p) {
     if (p) content += "<t@ke>";
-    content += "layer" + std::to_string(p % 4) + "/" + std::to_string(p) + ":";
+    s.layers.push_back("layer" + std::to_string(p % 4));
+    s.ids.push_back(std::to_string(p));
+    content += s.layers.back() + "/" + s.ids.back() + ":";
     std::string text;
     for (int para = 0; para < 4; ++para) {
       if (para) text += '\r';
@@ -139,6 +145,71 @@ void BareSpawn(const std::vector<std::string>& args) {
   int status;
   while (waitpid(pid, &status, 0) < 0) {
   }
+}
+
+// The calls the recording script logged: each its script's file name and
+// its values.
+std::vector<std::vector<std::string>> ReadCalls(const std::string& log) {
+  std::ifstream in(log, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> fields;
+  for (size_t at = 0; at < bytes.size();) {
+    const size_t nul = bytes.find('\0', at);
+    if (nul == std::string::npos) break;
+    fields.push_back(bytes.substr(at, nul - at));
+    at = nul + 1;
+  }
+  std::vector<std::vector<std::string>> calls;
+  for (size_t i = 0; i + 1 < fields.size();) {
+    const size_t count = std::stoul(fields[i + 1]);
+    std::vector<std::string> call = {fields[i]};
+    for (size_t k = 0; k < count && i + 2 + k < fields.size(); ++k) call.push_back(fields[i + 2 + k]);
+    calls.push_back(std::move(call));
+    i += 2 + count;
+  }
+  return calls;
+}
+
+// One run with the script's log on: the contents asked for once, then one
+// request per piece and rule, in that order, each with the lists of its
+// rule in its piece, its style and its piece's address.
+bool EveryRequestReachedTheScript(const Setup& setup, const std::shared_ptr<class Window1>& window) {
+  const std::string log = setup.root + "/calls.log";
+  setenv("VM_RECORD_LOG", log.c_str(), 1);
+  window->MainScpt("bench.txt");
+  unsetenv("VM_RECORD_LOG");
+  const auto calls = ReadCalls(log);
+  fs::remove(log);
+  if (calls.size() != static_cast<size_t>(kRequests) + 1 || calls[0][0] != "getcontents.scpt") {
+    std::fprintf(stderr, "the script saw %zu calls, not %d\n", calls.size(), kRequests + 1);
+    return false;
+  }
+  size_t i = 1;
+  for (int p = 0; p < kPieces; ++p) {
+    const std::string& text = setup.texts[p];
+    for (int r = 0; r < kRules; ++r, ++i) {
+      std::vector<std::string> expected;
+      if (setup.paragraph[r]) {
+        expected = {"applyPS.scpt", window->getRegParaPos(text, setup.patterns[r])};
+      } else {
+        const std::string lists = window->getRegPos(text, setup.patterns[r]);
+        const size_t split = lists.find("<>");
+        expected = {"applyCS.scpt", lists.substr(0, split), lists.substr(split + 2)};
+      }
+      expected.push_back("Style " + std::to_string(r));
+      expected.push_back(setup.layers[p]);
+      expected.push_back(setup.ids[p]);
+      const std::vector<std::string>& got = calls[i];
+      // The last value is the clearing flag, whatever the preferences hold.
+      if (got.size() != expected.size() + 1 ||
+          !std::equal(expected.begin(), expected.end(), got.begin())) {
+        std::fprintf(stderr, "request %zu (piece %d, rule %d) did not reach the script as made\n",
+                     i, p, r);
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 // Keeps each run's real time per iteration, in seconds.
@@ -191,6 +262,11 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (!EveryRequestReachedTheScript(setup, window)) {
+    fs::remove_all(setup.root);
+    return 2;
+  }
+
   const std::vector<std::string> args = {setup.resources + "/applyCS.scpt", "12,40,77,", "15,45,80,",
                                          "Style 42", "layer1", "17", "1"};
   std::vector<std::pair<std::string, std::string>> pairs;
@@ -227,6 +303,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
-  std::printf("ratio request/spawn: %.2f\n", ratios[ratios.size() / 2]);
+  std::printf("ratio request/spawn (median of %zu rounds): %.2f\n", ratios.size(),
+              ratios[ratios.size() / 2]);
   return 0;
 }

@@ -12,31 +12,30 @@ std::string getRegParaPos(const std::string& text, const std::string& pattern) {
     platform::RegEx re;
     re.SearchPattern(pattern);
     std::string list;
-    // Each paragraph is searched together with the carriage return that
-    // ends it, where it lies in the text; only the last, which has none,
-    // is copied to get one.
-    const char* const begin = text.data();
-    const char* const end = begin + text.size();
-    const char* paragraph = begin;
-    std::string last;
+    // The text is checked once; each paragraph is then searched together
+    // with the carriage return that ends it, where it lies. Only the last,
+    // which has none, is copied to get one. Only whether it matches counts.
+    const platform::CheckedText checked(text);
+    const std::string_view all = checked.view();
+    size_t paragraph = 0;
     for (int64_t number = 1;; ++number) {
       platform::RuntimeBackgroundTask();
-      const char* cr = static_cast<const char*>(std::memchr(paragraph, '\r', end - paragraph));
+      const void* cr_at = std::memchr(all.data() + paragraph, '\r', all.size() - paragraph);
       bool matched;
-      if (cr) {
-        matched = re.Search(std::string_view(paragraph, cr + 1 - paragraph)) != nullptr;
+      size_t next = 0;
+      if (cr_at) {
+        next = static_cast<const char*>(cr_at) - all.data() + 1;
+        matched = re.Matches(checked, paragraph, next);
       } else {
-        last.assign(paragraph, end - paragraph);
-        last += '\r';
-        matched = re.Search(last) != nullptr;
+        matched = re.Matches(platform::CheckedText(checked, paragraph, all.size(), "\r"));
       }
       if (matched) {  // the decimal text Str gives, without a string per number
         char digits[24];
         list.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
         list += ',';
       }
-      if (!cr) break;
-      paragraph = cr + 1;
+      if (!cr_at) break;
+      paragraph = next;
     }
     return list;
   } catch (const platform::RegExException&) {

@@ -1,5 +1,7 @@
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "engine/match_positions.h"
 #include "platform/regex.h"
@@ -44,6 +46,16 @@ void AppendNumber(std::string& list, uint64_t n) {
   list += ',';
 }
 
+// Decimal digits of n.
+inline size_t Digits(uint64_t n) {
+  size_t d = 1;
+  while (n >= 10000) {
+    n /= 10000;
+    d += 4;
+  }
+  return d + (n >= 10) + (n >= 100) + (n >= 1000);
+}
+
 // The next place, at or after `from`, of either of two bytes; remembers the
 // last place of each so that every byte of the text is looked at once.
 class TwoByteFinder {
@@ -68,60 +80,147 @@ class TwoByteFinder {
 };
 
 uint64_t CountChars(const char* from, const char* to) {
+  if (to - from < 16) {  // the usual gap between dense markers: no call
+    uint64_t chars = 0;
+    for (; from < to; ++from) chars += (static_cast<unsigned char>(*from) & 0xC0) != 0x80;
+    return chars;
+  }
   return static_cast<uint64_t>(platform::Len(std::string_view(from, to - from)));
 }
 
-// One scan of the marked text. A text character never begins a marker
-// (markers are absent from the text, and no marker's second or third byte
-// can begin one), so the markers are exactly the places where they occur;
-// between them the characters are counted in bulk.
+// The numbers of both lists as the scan meets them, kept compact until the
+// scan is over and the lists' exact length is known, so that the lists are
+// written once into a text of their final size, after the marked text is
+// gone. Per number one byte for a small step from the number before (a
+// start from the end before it, an end from its start), a larger step
+// escaped into the bytes that follow it. The buffer grows by realloc, which
+// moves large blocks without copying them.
+class NumberLog {
+ public:
+  NumberLog() = default;
+  NumberLog(const NumberLog&) = delete;
+  NumberLog& operator=(const NumberLog&) = delete;
+  ~NumberLog() { std::free(data_); }
+
+  void Add(uint64_t step) {
+    if (size_ + 10 > capacity_) Grow();
+    if (step < 0x80) {
+      data_[size_++] = static_cast<unsigned char>(step);
+      return;
+    }
+    while (step >= 0x80) {  // a varint: seven bits a byte, the last below 0x80
+      data_[size_++] = static_cast<unsigned char>(step | 0x80);
+      step >>= 7;
+    }
+    data_[size_++] = static_cast<unsigned char>(step);
+  }
+
+  class Reader {
+   public:
+    explicit Reader(const unsigned char* p) : p_(p) {}
+    uint64_t Next() {
+      uint64_t step = *p_++;
+      if (step < 0x80) return step;
+      step &= 0x7F;
+      for (int shift = 7;; shift += 7) {
+        const uint64_t byte = *p_++;
+        step |= (byte & 0x7F) << shift;
+        if (byte < 0x80) return step;
+      }
+    }
+
+   private:
+    const unsigned char* p_;
+  };
+  Reader Read() const { return Reader(data_); }
+
+ private:
+  void Grow() {
+    const size_t capacity = capacity_ ? 2 * capacity_ : 4096;
+    void* grown = std::realloc(data_, capacity);
+    if (!grown) throw std::bad_alloc();
+    data_ = static_cast<unsigned char*>(grown);
+    capacity_ = capacity;
+  }
+  unsigned char* data_ = nullptr;
+  size_t size_ = 0, capacity_ = 0;
+};
+
+// One scan of the marked text, which it releases when done. A text
+// character never begins a marker (markers are absent from the text, and no
+// marker's second or third byte can begin one), so the markers are exactly
+// the places where they occur; between them the characters are counted in
+// bulk.
 //
 // The background-task hook is told of the passes in one call: the
 // character-by-character scan makes one pass per marker and one per text
 // character, except the last two characters of the marked text when they
 // are text, which it never reaches.
-std::string ScanMarked(std::string_view marked, const MarkerPair& markers, size_t text_bytes) {
-  const char* p = marked.data();
-  const char* const end = p + marked.size();
-  const char* const opening = markers.opening.data();
-  const char* const closing = markers.closing.data();
-  std::string starts, ends;
+std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
+  NumberLog log;
+  uint64_t matches = 0, starts_bytes = 0, ends_bytes = 0;
   {
-    // Every match added six bytes of markers, and no number is longer than
-    // the text's byte count: room for both lists at once, so that a list of
-    // millions of numbers is never copied while it grows.
-    const size_t matches = marked.size() > text_bytes ? (marked.size() - text_bytes) / 6 : 0;
-    size_t digits = 1;
-    for (size_t n = text_bytes + 1; n >= 10; n /= 10) ++digits;
-    starts.reserve(2 * matches * (digits + 1) + 2);
-    ends.reserve(matches * (digits + 1));
-  }
-  uint64_t chars = 0, marker_count = 0, chars_at_last_marker = 0;
-  TwoByteFinder finder(end, opening[0], closing[0]);
-  for (;;) {
-    const char* hit = finder.Next(p);
-    chars += CountChars(p, hit);
-    if (hit == end) break;
-    if (end - hit >= 3 && std::memcmp(hit, opening, 3) == 0) {
-      AppendNumber(starts, chars + 1);
-      ++marker_count;
-      chars_at_last_marker = chars;
-      p = hit + 3;
-    } else if (end - hit >= 3 && std::memcmp(hit, closing, 3) == 0) {
-      AppendNumber(ends, chars);
-      ++marker_count;
-      chars_at_last_marker = chars;
-      p = hit + 3;
-    } else {
-      ++chars;  // a bracket of the text itself: one byte, one character
-      p = hit + 1;
+    const std::string marked = std::move(marked_text);  // released at the end of the scan
+    const char* p = marked.data();
+    const char* const end = p + marked.size();
+    const char* const opening = markers.opening.data();
+    const char* const closing = markers.closing.data();
+    uint64_t chars = 0, marker_count = 0, chars_at_last_marker = 0, last_number = 0;
+    const char first_opening = opening[0], first_closing = closing[0];
+    TwoByteFinder finder(end, first_opening, first_closing);
+    for (;;) {
+      // Dense matches leave a few bytes between markers: look at those
+      // directly, and call on memchr only for longer stretches.
+      const char* hit = p;
+      const char* const near = end - p > 16 ? p + 16 : end;
+      while (hit < near && *hit != first_opening && *hit != first_closing) ++hit;
+      if (hit == near && hit < end) hit = finder.Next(hit);
+      chars += CountChars(p, hit);
+      if (hit == end) break;
+      if (end - hit >= 3 && std::memcmp(hit, opening, 3) == 0) {
+        // A start follows the end before it (or 0): step from that number.
+        log.Add(chars + 1 - last_number);
+        last_number = chars + 1;
+        starts_bytes += Digits(chars + 1) + 1;
+        ++matches;
+        ++marker_count;
+        chars_at_last_marker = chars;
+        p = hit + 3;
+      } else if (end - hit >= 3 && std::memcmp(hit, closing, 3) == 0) {
+        // An end is at least its start less one (an empty match).
+        log.Add(chars + 1 - last_number);
+        last_number = chars;
+        ends_bytes += Digits(chars) + 1;
+        ++marker_count;
+        chars_at_last_marker = chars;
+        p = hit + 3;
+      } else {
+        ++chars;  // a bracket of the text itself: one byte, one character
+        p = hit + 1;
+      }
     }
+    const uint64_t trailing = chars - chars_at_last_marker;
+    platform::RuntimeBackgroundTaskPasses(marker_count + chars - (trailing < 2 ? trailing : 2));
   }
-  const uint64_t trailing = chars - chars_at_last_marker;
-  platform::RuntimeBackgroundTaskPasses(marker_count + chars - (trailing < 2 ? trailing : 2));
-  starts += "<>";
-  starts += ends;
-  return starts;
+  // Every match has its opening and its closing marker, in that order, so
+  // the log holds start, end, start, end and so on.
+  std::string lists(starts_bytes + 2 + ends_bytes, '\0');
+  char* start_at = lists.data();
+  char* end_at = start_at + starts_bytes;
+  *end_at++ = '<';
+  *end_at++ = '>';
+  char* const last = lists.data() + lists.size();
+  NumberLog::Reader read = log.Read();
+  uint64_t number = 0;
+  for (uint64_t i = 0; i < matches; ++i) {
+    number += read.Next();
+    start_at = std::to_chars(start_at, last, number).ptr;
+    *start_at++ = ',';
+    number += read.Next() - 1;
+    end_at = std::to_chars(end_at, last, number).ptr;
+    *end_at++ = ',';
+  }
+  return lists;
 }
 
 // When a marker chain is used up, markers cannot tell matches from text, so
@@ -178,8 +277,7 @@ std::string getRegPos(const std::string& text, const std::string& pattern) {
   if (markers.opening.empty() || markers.closing.empty()) return PositionsFromMatches(re, text);
   re.ReplacementPattern(markers.opening + "\\0" + markers.closing);
   platform::Deref(re.Options(), "RegEx.Options").ReplaceAllMatches = true;
-  const std::string marked = re.Replace(text);
-  return ScanMarked(marked, markers, text.size());
+  return ScanMarked(re.Replace(text), markers);
 }
 
 }  // namespace engine

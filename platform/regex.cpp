@@ -1,10 +1,12 @@
 #include "platform/regex.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <vector>
 
 #include "platform/regex_component.h"
+#include "platform/text.h"
 
 namespace platform {
 
@@ -38,6 +40,35 @@ void RaiseIfFailed(const rc::Error& error) {
 }
 
 }  // namespace
+
+// --- CheckedText ---------------------------------------------------------------
+
+CheckedText::CheckedText(std::string_view text) : view_(text) {
+  if (!IsValidUtf8(text)) {
+    own_ = ToValidUtf8(text);
+    view_ = own_;
+  }
+}
+
+CheckedText::CheckedText(const CheckedText& text, size_t from, size_t to, std::string_view tail) {
+  const std::string_view whole = text.view();
+  to = std::min(to, whole.size());
+  from = std::min(from, to);
+  own_.reserve(to - from + tail.size());
+  own_.append(whole.substr(from, to - from));
+  if (IsValidUtf8(tail)) {
+    own_.append(tail);
+  } else {
+    own_ += ToValidUtf8(tail);
+  }
+  // A piece cut inside a character is no longer valid: repair it whole.
+  if (!text.AtCharacter(from) || !text.AtCharacter(to)) own_ = ToValidUtf8(own_);
+  view_ = own_;
+}
+
+bool CheckedText::AtCharacter(size_t at) const {
+  return at >= view_.size() || (static_cast<unsigned char>(view_[at]) & 0xC0) != 0x80;
+}
 
 // --- RegExOptions --------------------------------------------------------------
 
@@ -224,6 +255,22 @@ std::shared_ptr<RegExMatch> RegEx::Search() {
   void* match =
       Entry<rc::SearchNextFn>(kRegExSearchNext)(handle_, replacement_pattern_, &flags, &error);
   return Adopt(match, error);
+}
+
+bool RegEx::Matches(const CheckedText& text) { return Matches(text, 0, text.view().size()); }
+
+bool RegEx::Matches(const CheckedText& text, size_t from, size_t to) {
+  const std::string_view whole = text.view();
+  to = std::min(to, whole.size());
+  from = std::min(from, to);
+  rc::Flags flags = FlagsOf(options_);
+  flags.probe = true;
+  flags.target_checked = text.AtCharacter(from) && text.AtCharacter(to);
+  rc::Error error;
+  void* matched = Entry<rc::SearchTargetFn>(kRegExSearchTarget)(
+      handle_, whole.substr(from, to - from), replacement_pattern_, &flags, &error);
+  if (error.failure != rc::Failure::kNone) RaiseIfFailed(error);
+  return matched != nullptr;
 }
 
 std::string RegEx::Replace(std::string_view target) {

@@ -49,6 +49,30 @@ enum RegExEntry : int {
 // operation while its place is empty raises NilObjectException.
 extern PluginEntry* gRegExEntrypoints;
 
+// A text checked once to be valid UTF-8, as every search target must be; an
+// invalid text is repaired into a copy of its own (each invalid byte becomes
+// U+FFFD, as Search does with its targets), and view() gives that form.
+// Pieces of it that start and end at characters are valid UTF-8 too, so
+// they can be searched without being checked again (RegEx::Matches).
+class CheckedText {
+ public:
+  explicit CheckedText(std::string_view text);
+  // The piece [from, to) of `text` (byte offsets into text.view(), at
+  // characters) followed by `tail`, kept as a copy; only the tail is checked.
+  CheckedText(const CheckedText& text, size_t from, size_t to, std::string_view tail);
+  CheckedText(const CheckedText&) = delete;
+  CheckedText& operator=(const CheckedText&) = delete;
+
+  std::string_view view() const { return view_; }
+  // Whether byte offset `at` (at most the size) is where a character starts
+  // or the text ends.
+  bool AtCharacter(size_t at) const;
+
+ private:
+  std::string_view view_;
+  std::string own_;
+};
+
 class RegExOptions : public Object {
  public:
   RegExOptions();
@@ -128,6 +152,15 @@ class RegEx : public Object {
   std::shared_ptr<RegExMatch> Search(std::string_view target);
   std::shared_ptr<RegExMatch> Search(std::string_view target, int start);
   std::shared_ptr<RegExMatch> Search();
+
+  // Whether Search of the text, or of its piece [from, to) (byte offsets
+  // into text.view()), gives a match, found the same way; the text is
+  // searched where it lies, is not checked again (a piece that does not
+  // start and end at characters is checked alone), is not kept, and no match
+  // object is made. A later Search() goes on as if this call had not been
+  // made. Raises as Search does.
+  bool Matches(const CheckedText& text);
+  bool Matches(const CheckedText& text, size_t from, size_t to);
 
   // The target with the first match, or with every match when
   // Options.ReplaceAllMatches is set, replaced by the replacement pattern

@@ -29,7 +29,19 @@ struct Flags {
   bool match_empty = true;
   bool one_line = false;
   bool replace_all = false;
+
+  // How one search treats its target; not options of the regex.
+  // target_checked: the target is known to be valid UTF-8 and is not checked
+  // again. probe: the caller asks only whether there is a match; the target
+  // is searched where it lies and not kept, no match object is made (a match
+  // gives kProbeMatched, which is no match handle) and the walk of Search()
+  // stays as it was.
+  bool target_checked = false;
+  bool probe = false;
 };
+
+// What a probing search gives for a match.
+extern char kProbeMatched[];
 
 enum class Failure : int {
   kNone = 0,

@@ -4,8 +4,10 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,12 +74,31 @@ struct Cursor {
   bool done = false;
 };
 
+// A compiled pattern and what the searches need to know of it. Shared by
+// every regex of the same pattern text and options (see CompiledPatterns);
+// PCRE2 only reads compiled code while matching.
+struct Compiled {
+  pcre2_code* code = nullptr;
+  bool jit = false;
+  bool crlf_is_newline = false;
+  int group_count = 1;          // subexpressions, the whole match included
+  uint32_t match_options = 0;   // PCRE2_NOTEMPTY(_ATSTART) from the pattern's start items
+
+  Compiled() = default;
+  Compiled(const Compiled&) = delete;
+  Compiled& operator=(const Compiled&) = delete;
+  ~Compiled() {
+    if (code) pcre2_code_free(code);
+  }
+};
+
 struct Regex {
   std::string pattern;
-  pcre2_code* code = nullptr;
+  std::shared_ptr<const Compiled> compiled;
+  pcre2_code* code = nullptr;  // compiled->code
   pcre2_match_data* match_data = nullptr;
   uint32_t compiled_options = 0;
-  uint32_t match_options = 0;  // PCRE2_NOTEMPTY(_ATSTART) from the pattern's start items
+  uint32_t match_options = 0;
   int compiled_line_end = -1;
   bool jit = false;
   bool crlf_is_newline = false;
@@ -94,8 +115,8 @@ struct Regex {
   ~Regex() { Release(); }
   void Release() {
     if (match_data) pcre2_match_data_free(match_data);
-    if (code) pcre2_code_free(code);
     match_data = nullptr;
+    compiled.reset();
     code = nullptr;
   }
 };
@@ -251,41 +272,112 @@ uint32_t StartItemMatchOptions(std::string_view pattern) {
   return options;
 }
 
-bool Compile(Regex& re, const Flags& flags, Error* error) {
-  re.Release();
-  const uint32_t options = CompileOptions(flags);
-  const int line_end = re.options ? re.options->line_end_type : 0;
+// The patterns compiled lately, so that a styling run that applies the same
+// rules to many pieces of text compiles each pattern once: compiling (and
+// JIT-compiling) costs far more than searching a short piece. Keyed by the
+// pattern text and everything else that shapes the compiled code; the least
+// recently used entry makes way. One per thread, like the match context.
+class CompiledPatterns {
+ public:
+  std::shared_ptr<const Compiled> Find(std::string_view pattern, uint32_t options,
+                                       uint32_t newline) {
+    for (Entry& e : entries_) {
+      if (e.options == options && e.newline == newline && e.pattern == pattern) {
+        e.used = ++clock_;
+        return e.compiled;
+      }
+    }
+    return nullptr;
+  }
+  void Keep(std::string_view pattern, uint32_t options, uint32_t newline,
+            std::shared_ptr<const Compiled> compiled) {
+    if (pattern.size() > kLongestKept) return;
+    Entry* slot = nullptr;
+    if (entries_.size() < kKept) {
+      slot = &entries_.emplace_back();
+    } else {
+      slot = &entries_.front();
+      for (Entry& e : entries_)
+        if (e.used < slot->used) slot = &e;
+    }
+    slot->pattern.assign(pattern);
+    slot->options = options;
+    slot->newline = newline;
+    slot->compiled = std::move(compiled);
+    slot->used = ++clock_;
+  }
+
+ private:
+  static constexpr size_t kKept = 64;
+  static constexpr size_t kLongestKept = 4096;
+  struct Entry {
+    std::string pattern;
+    uint32_t options = 0, newline = 0;
+    std::shared_ptr<const Compiled> compiled;
+    uint64_t used = 0;
+  };
+  std::vector<Entry> entries_;
+  uint64_t clock_ = 0;
+};
+
+CompiledPatterns& Patterns() {
+  thread_local CompiledPatterns patterns;
+  return patterns;
+}
+
+std::shared_ptr<const Compiled> CompilePattern(std::string_view pattern, uint32_t options,
+                                               uint32_t newline_type, Error* error) {
+  if (auto known = Patterns().Find(pattern, options, newline_type)) return known;
   MatchEnvironment& env = Environment();
-  if (env.compile_context) pcre2_set_newline(env.compile_context, NewlineFor(line_end));
+  if (env.compile_context) pcre2_set_newline(env.compile_context, newline_type);
   int error_code = 0;
   PCRE2_SIZE error_offset = 0;
-  re.code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(DataOf(re.pattern)), re.pattern.size(),
-                          options, &error_code, &error_offset, env.compile_context);
-  if (!re.code) {
+  auto c = std::make_shared<Compiled>();
+  c->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(DataOf(pattern)), pattern.size(), options,
+                          &error_code, &error_offset, env.compile_context);
+  if (!c->code) {
     Fail(error, Failure::kPattern,
          "bad pattern at offset " + std::to_string(error_offset) + ": " + Pcre2Message(error_code));
-    re.compiled_line_end = -1;
-    return false;
+    return nullptr;
   }
   // A pattern may forbid JIT, as in (*NO_JIT): then compiling for it
   // "succeeds" without code, so ask whether there is any.
   size_t jit_size = 0;
-  re.jit = pcre2_jit_compile(re.code, PCRE2_JIT_COMPLETE) == 0 &&
-           pcre2_pattern_info(re.code, PCRE2_INFO_JITSIZE, &jit_size) == 0 && jit_size > 0;
+  c->jit = pcre2_jit_compile(c->code, PCRE2_JIT_COMPLETE) == 0 &&
+           pcre2_pattern_info(c->code, PCRE2_INFO_JITSIZE, &jit_size) == 0 && jit_size > 0;
   uint32_t newline = 0, captures = 0;
-  pcre2_pattern_info(re.code, PCRE2_INFO_NEWLINE, &newline);
-  pcre2_pattern_info(re.code, PCRE2_INFO_CAPTURECOUNT, &captures);
-  re.crlf_is_newline = newline == PCRE2_NEWLINE_ANY || newline == PCRE2_NEWLINE_CRLF ||
+  pcre2_pattern_info(c->code, PCRE2_INFO_NEWLINE, &newline);
+  pcre2_pattern_info(c->code, PCRE2_INFO_CAPTURECOUNT, &captures);
+  c->crlf_is_newline = newline == PCRE2_NEWLINE_ANY || newline == PCRE2_NEWLINE_CRLF ||
                        newline == PCRE2_NEWLINE_ANYCRLF;
-  re.group_count = static_cast<int>(captures) + 1;
-  re.match_data = pcre2_match_data_create_from_pattern(re.code, nullptr);
+  c->group_count = static_cast<int>(captures) + 1;
+  c->match_options = StartItemMatchOptions(pattern);
+  Patterns().Keep(pattern, options, newline_type, c);
+  return c;
+}
+
+bool Compile(Regex& re, const Flags& flags, Error* error) {
+  re.Release();
+  const uint32_t options = CompileOptions(flags);
+  const int line_end = re.options ? re.options->line_end_type : 0;
+  re.compiled = CompilePattern(re.pattern, options, NewlineFor(line_end), error);
+  if (!re.compiled) {
+    re.compiled_line_end = -1;
+    return false;
+  }
+  const Compiled& c = *re.compiled;
+  re.match_data = pcre2_match_data_create_from_pattern(c.code, nullptr);
   if (!re.match_data) {
     re.Release();
     Fail(error, Failure::kOther, "out of memory");
     return false;
   }
+  re.code = c.code;
+  re.jit = c.jit;
+  re.crlf_is_newline = c.crlf_is_newline;
+  re.group_count = c.group_count;
+  re.match_options = c.match_options;
   re.compiled_options = options;
-  re.match_options = StartItemMatchOptions(re.pattern);
   re.compiled_line_end = line_end;
   return true;
 }
@@ -308,6 +400,30 @@ int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t option
     return pcre2_jit_match(re.code, subject, s.size(), offset, options, re.match_data, env.context);
   return pcre2_match(re.code, subject, s.size(), offset, options | PCRE2_NO_UTF_CHECK,
                      re.match_data, env.context);
+}
+
+// A search that failed for another reason than "no match".
+void FailSearch(int rc, Error* error) {
+  switch (rc) {
+    case PCRE2_ERROR_MATCHLIMIT:
+    case PCRE2_ERROR_DEPTHLIMIT:
+    case PCRE2_ERROR_HEAPLIMIT:
+    case PCRE2_ERROR_JIT_STACKLIMIT:
+      Fail(error, Failure::kPattern, "pattern too complex for this text: " + Pcre2Message(rc));
+      break;
+    default:
+      Fail(error, Failure::kOther, "search failed: " + Pcre2Message(rc));
+  }
+}
+
+// A match found from `offset` that a walk can go on from: \K in an
+// assertion can make one end before it starts, or before the place the
+// search started.
+bool MatchIsSound(const Regex& re, size_t offset, Error* error) {
+  const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(re.match_data);
+  if (ov[0] <= ov[1] && ov[1] >= offset) return true;
+  Fail(error, Failure::kOther, "match ends before it starts (\\K in an assertion)");
+  return false;
 }
 
 // The next match at or after the cursor, with the usual handling of empty
@@ -335,24 +451,14 @@ bool FindNext(const Regex& re, std::string_view s, Cursor& cursor, const Flags& 
     }
     if (rc < 0) {
       cursor.done = true;
-      switch (rc) {
-        case PCRE2_ERROR_MATCHLIMIT:
-        case PCRE2_ERROR_DEPTHLIMIT:
-        case PCRE2_ERROR_HEAPLIMIT:
-        case PCRE2_ERROR_JIT_STACKLIMIT:
-          Fail(error, Failure::kPattern, "pattern too complex for this text: " + Pcre2Message(rc));
-          break;
-        default:
-          Fail(error, Failure::kOther, "search failed: " + Pcre2Message(rc));
-      }
+      FailSearch(rc, error);
+      return false;
+    }
+    if (!MatchIsSound(re, cursor.offset, error)) {
+      cursor.done = true;
       return false;
     }
     const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(re.match_data);
-    if (ov[0] > ov[1] || ov[1] < cursor.offset) {
-      cursor.done = true;
-      Fail(error, Failure::kOther, "match ends before it starts (\\K in an assertion)");
-      return false;
-    }
     cursor.offset = ov[1];
     cursor.after_empty = ov[0] == ov[1];
     return true;
@@ -360,6 +466,40 @@ bool FindNext(const Regex& re, std::string_view s, Cursor& cursor, const Flags& 
   cursor.done = true;
   return false;
 }
+
+// Bytes on their way to the end of a text, gathered in a small buffer.
+class Stage {
+ public:
+  explicit Stage(std::string& out) : out_(out) {}
+  Stage(const Stage&) = delete;
+  Stage& operator=(const Stage&) = delete;
+  void Put(const char* p, size_t n) {
+    if (n > sizeof buffer_ - used_) {
+      out_.append(buffer_, used_);
+      used_ = 0;
+      if (n > sizeof buffer_) {
+        out_.append(p, n);
+        return;
+      }
+    }
+    char* d = buffer_ + used_;
+    if (n <= 8) {
+      for (size_t i = 0; i < n; ++i) d[i] = p[i];
+    } else {
+      std::memcpy(d, p, n);
+    }
+    used_ += n;
+  }
+  void Flush() {
+    out_.append(buffer_, used_);
+    used_ = 0;
+  }
+
+ private:
+  std::string& out_;
+  size_t used_ = 0;
+  char buffer_[112];
+};
 
 // A replacement pattern cut once into literal runs and group references, so
 // that applying it per match costs no parsing.
@@ -380,16 +520,23 @@ class Replacement {
       pieces_.push_back({-1, literal_start, text_.view().size() - literal_start});
   }
 
-  void AppendTo(std::string& out, std::string_view subject, const PCRE2_SIZE* ov,
+  // Appends the subject from byte `from` up to the match, then the match's
+  // replacement. Short runs are gathered on the stack and appended in one go:
+  // dense matches make runs of a few bytes, where each append of its own
+  // would cost more than the bytes.
+  void AppendTo(std::string& out, std::string_view subject, size_t from, const PCRE2_SIZE* ov,
                 int group_count) const {
     const std::string_view text = text_.view();
+    Stage stage(out);
+    stage.Put(subject.data() + from, ov[0] - from);
     for (const Piece& p : pieces_) {
       if (p.group < 0) {
-        out.append(text.data() + p.pos, p.len);
+        stage.Put(text.data() + p.pos, p.len);
       } else if (p.group < group_count && ov[2 * p.group] != PCRE2_UNSET) {
-        out.append(subject.data() + ov[2 * p.group], ov[2 * p.group + 1] - ov[2 * p.group]);
+        stage.Put(subject.data() + ov[2 * p.group], ov[2 * p.group + 1] - ov[2 * p.group]);
       }
     }
+    stage.Flush();
   }
 
  private:
@@ -413,8 +560,16 @@ void ReplaceIn(const Regex& re, std::string_view s, Cursor cursor, std::string_v
   size_t copied = start;
   while (FindNext(re, s, cursor, flags, error)) {
     const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(re.match_data);
-    result.append(s.data() + copied, ov[0] - copied);
-    r.AppendTo(result, s, ov, re.group_count);
+    if (result.capacity() - result.size() < 4096 && ov[0] > start) {
+      // Dense matches outgrow the first guess: grow once to what the part
+      // done so far foretells for the whole, instead of doubling again and
+      // again (each time copying all and touching new memory).
+      const double per_byte = static_cast<double>(result.size()) / static_cast<double>(ov[0]);
+      const size_t foretold =
+          static_cast<size_t>(per_byte * 1.05 * static_cast<double>(s.size())) + 8192;
+      result.reserve(std::max(foretold, result.capacity() + result.capacity() / 2));
+    }
+    r.AppendTo(result, s, copied, ov, re.group_count);
     copied = ov[1];
     if (!flags.replace_all) break;
   }
@@ -478,8 +633,24 @@ void* RegExInit() { return new Regex; }
 
 void RegExExit(void* re) { delete static_cast<Regex*>(re); }
 
+// Whether the pattern matches in the target, searched where it lies (see
+// Flags::probe): the first search of FindNext, without its state.
+void* Probe(Regex& re, std::string_view target, const Flags& flags, Error* error) {
+  if (!EnsureCompiled(re, flags, error)) return nullptr;
+  std::optional<ValidText> valid;
+  if (!flags.target_checked) target = valid.emplace(target).view();
+  const int rc = RunMatch(re, target, 0, flags.match_empty ? 0 : PCRE2_NOTEMPTY);
+  if (rc == PCRE2_ERROR_NOMATCH) return nullptr;
+  if (rc < 0 || !MatchIsSound(re, 0, error)) {
+    if (rc < 0) FailSearch(rc, error);
+    return nullptr;
+  }
+  return kProbeMatched;
+}
+
 void* SearchTarget(void* re, std::string_view target, std::string_view replacement,
                    const Flags* flags, Error* error) {
+  if (flags->probe) return Probe(*static_cast<Regex*>(re), target, *flags, error);
   return SearchFrom(*static_cast<Regex*>(re), target, 0, replacement, flags, error);
 }
 
@@ -560,7 +731,7 @@ void MatchExit(void* match) {
 void MatchReplacePattern(void* handle, std::string_view pattern, std::string* out) {
   const Match& m = *static_cast<Match*>(handle);
   out->clear();
-  Replacement(pattern).AppendTo(*out, *m.subject, m.offsets, m.group_count);
+  Replacement(pattern).AppendTo(*out, *m.subject, m.offsets[0], m.offsets, m.group_count);
 }
 
 void MatchReplace(void* handle, std::string* out) {
@@ -588,6 +759,8 @@ PluginEntry Publish(Fn fn) {
 }
 
 }  // namespace
+
+char kProbeMatched[1];
 
 const NamedEntrypoint kPcre2Entrypoints[] = {
     {"RegEx.__init", Publish<RegExInitFn>(RegExInit)},
