@@ -56,35 +56,7 @@ inline size_t Digits(uint64_t n) {
   return d + (n >= 10) + (n >= 100) + (n >= 1000);
 }
 
-// The next place, at or after `from`, of either of two bytes; remembers the
-// last place of each so that every byte of the text is looked at once.
-class TwoByteFinder {
- public:
-  TwoByteFinder(const char* end, char a, char b) : end_(end), a_(a), b_(b) {}
-  const char* Next(const char* from) {
-    if (!next_a_ || next_a_ < from) next_a_ = Find(from, a_);
-    if (a_ == b_) return next_a_;
-    if (!next_b_ || next_b_ < from) next_b_ = Find(from, b_);
-    return next_a_ < next_b_ ? next_a_ : next_b_;
-  }
-
- private:
-  const char* Find(const char* from, char c) const {
-    const void* hit = std::memchr(from, c, end_ - from);
-    return hit ? static_cast<const char*>(hit) : end_;
-  }
-  const char* end_;
-  char a_, b_;
-  const char* next_a_ = nullptr;
-  const char* next_b_ = nullptr;
-};
-
 uint64_t CountChars(const char* from, const char* to) {
-  if (to - from < 16) {  // the usual gap between dense markers: no call
-    uint64_t chars = 0;
-    for (; from < to; ++from) chars += (static_cast<unsigned char>(*from) & 0xC0) != 0x80;
-    return chars;
-  }
   return static_cast<uint64_t>(platform::Len(std::string_view(from, to - from)));
 }
 
@@ -146,6 +118,27 @@ class NumberLog {
   size_t size_ = 0, capacity_ = 0;
 };
 
+// Appends the starts (or the ends) of the matches the log holds, each
+// followed by ",".
+void AppendNumbers(std::string& out, const NumberLog& log, uint64_t matches, bool ends) {
+  char buffer[4096];
+  char* at = buffer;
+  NumberLog::Reader read = log.Read();
+  uint64_t number = 0;
+  for (uint64_t i = 0; i < matches; ++i) {
+    number += read.Next();
+    const uint64_t start = number;
+    number += read.Next() - 1;
+    if (buffer + sizeof buffer - at < 24) {
+      out.append(buffer, at - buffer);
+      at = buffer;
+    }
+    at = std::to_chars(at, buffer + sizeof buffer, ends ? number : start).ptr;
+    *at++ = ',';
+  }
+  out.append(buffer, at - buffer);
+}
+
 // One scan of the marked text, which it releases when done. A text
 // character never begins a marker (markers are absent from the text, and no
 // marker's second or third byte can begin one), so the markers are exactly
@@ -166,16 +159,26 @@ std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
     const char* const opening = markers.opening.data();
     const char* const closing = markers.closing.data();
     uint64_t chars = 0, marker_count = 0, chars_at_last_marker = 0, last_number = 0;
-    const char first_opening = opening[0], first_closing = closing[0];
-    TwoByteFinder finder(end, first_opening, first_closing);
+    bool inside_match = false;
     for (;;) {
-      // Dense matches leave a few bytes between markers: look at those
-      // directly, and call on memchr only for longer stretches.
+      // The next byte that may begin a marker, counting the characters on
+      // the way there: the few bytes of a dense match looked at here, a
+      // longer stretch in one pass of the text functions.
+      // Inside a match (after an opening marker) up to 16 bytes, between
+      // matches only the next byte, which is a marker when matches touch.
+      const size_t look = inside_match ? 16 : 1;
       const char* hit = p;
-      const char* const near = end - p > 16 ? p + 16 : end;
-      while (hit < near && *hit != first_opening && *hit != first_closing) ++hit;
-      if (hit == near && hit < end) hit = finder.Next(hit);
-      chars += CountChars(p, hit);
+      const char* const near = static_cast<size_t>(end - p) > look ? p + look : end;
+      while (hit < near && *hit != opening[0] && *hit != closing[0]) {
+        chars += (static_cast<unsigned char>(*hit) & 0xC0) != 0x80;
+        ++hit;
+      }
+      if (hit == near && hit < end) {
+        size_t before = 0;
+        hit += platform::FindEitherCountingChars(std::string_view(hit, end - hit), opening[0],
+                                                 closing[0], &before);
+        chars += before;
+      }
       if (hit == end) break;
       if (end - hit >= 3 && std::memcmp(hit, opening, 3) == 0) {
         // A start follows the end before it (or 0): step from that number.
@@ -185,6 +188,7 @@ std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
         ++matches;
         ++marker_count;
         chars_at_last_marker = chars;
+        inside_match = true;
         p = hit + 3;
       } else if (end - hit >= 3 && std::memcmp(hit, closing, 3) == 0) {
         // An end is at least its start less one (an empty match).
@@ -193,6 +197,7 @@ std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
         ends_bytes += Digits(chars) + 1;
         ++marker_count;
         chars_at_last_marker = chars;
+        inside_match = false;
         p = hit + 3;
       } else {
         ++chars;  // a bracket of the text itself: one byte, one character
@@ -203,23 +208,15 @@ std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
     platform::RuntimeBackgroundTaskPasses(marker_count + chars - (trailing < 2 ? trailing : 2));
   }
   // Every match has its opening and its closing marker, in that order, so
-  // the log holds start, end, start, end and so on.
-  std::string lists(starts_bytes + 2 + ends_bytes, '\0');
-  char* start_at = lists.data();
-  char* end_at = start_at + starts_bytes;
-  *end_at++ = '<';
-  *end_at++ = '>';
-  char* const last = lists.data() + lists.size();
-  NumberLog::Reader read = log.Read();
-  uint64_t number = 0;
-  for (uint64_t i = 0; i < matches; ++i) {
-    number += read.Next();
-    start_at = std::to_chars(start_at, last, number).ptr;
-    *start_at++ = ',';
-    number += read.Next() - 1;
-    end_at = std::to_chars(end_at, last, number).ptr;
-    *end_at++ = ',';
-  }
+  // the log holds start, end, start, end and so on. The lists are written
+  // in their final place in two passes over the log, first the starts and
+  // then the ends, through a small buffer: no byte of the result is
+  // written twice.
+  std::string lists;
+  lists.reserve(starts_bytes + 2 + ends_bytes);
+  AppendNumbers(lists, log, matches, /*ends=*/false);
+  lists += "<>";
+  AppendNumbers(lists, log, matches, /*ends=*/true);
   return lists;
 }
 

@@ -120,7 +120,7 @@ std::string RegExMatch::Replace(const std::string& replacement_pattern) const {
 
 namespace {
 
-rc::Flags FlagsOf(const std::shared_ptr<RegExOptions>& options) {
+[[gnu::always_inline]] inline rc::Flags FlagsOf(const std::shared_ptr<RegExOptions>& options) {
   const RegExOptions& o = Deref(options, "RegEx.Options");
   rc::Flags f;
   f.case_sensitive = o.CaseSensitive;

@@ -58,7 +58,7 @@ struct MatchEnvironment {
   MatchEnvironment& operator=(const MatchEnvironment&) = delete;
 };
 
-MatchEnvironment& Environment() {
+[[gnu::always_inline]] inline MatchEnvironment& Environment() {
   thread_local MatchEnvironment environment;
   return environment;
 }
@@ -384,14 +384,14 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
 
 // Compiles again only when an option that shapes the compiled pattern has
 // changed since the last compilation.
-bool EnsureCompiled(Regex& re, const Flags& flags, Error* error) {
+[[gnu::always_inline]] inline bool EnsureCompiled(Regex& re, const Flags& flags, Error* error) {
   const int line_end = re.options ? re.options->line_end_type : 0;
   if (re.code && re.compiled_options == CompileOptions(flags) && re.compiled_line_end == line_end)
     return true;
   return Compile(re, flags, error);
 }
 
-int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t options) {
+[[gnu::always_inline]] inline int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t options) {
   MatchEnvironment& env = Environment();
   const auto* subject = reinterpret_cast<PCRE2_SPTR>(DataOf(s));
   options |= re.match_options;
@@ -419,7 +419,7 @@ void FailSearch(int rc, Error* error) {
 // A match found from `offset` that a walk can go on from: \K in an
 // assertion can make one end before it starts, or before the place the
 // search started.
-bool MatchIsSound(const Regex& re, size_t offset, Error* error) {
+[[gnu::always_inline]] inline bool MatchIsSound(const Regex& re, size_t offset, Error* error) {
   const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(re.match_data);
   if (ov[0] <= ov[1] && ov[1] >= offset) return true;
   Fail(error, Failure::kOther, "match ends before it starts (\\K in an assertion)");
@@ -474,20 +474,14 @@ class Stage {
   Stage(const Stage&) = delete;
   Stage& operator=(const Stage&) = delete;
   void Put(const char* p, size_t n) {
-    if (n > sizeof buffer_ - used_) {
-      out_.append(buffer_, used_);
-      used_ = 0;
-      if (n > sizeof buffer_) {
-        out_.append(p, n);
-        return;
-      }
+    if (n > kShort) {  // a longer run goes straight to the text
+      Flush();
+      out_.append(p, n);
+      return;
     }
+    if (n > sizeof buffer_ - used_) Flush();
     char* d = buffer_ + used_;
-    if (n <= 8) {
-      for (size_t i = 0; i < n; ++i) d[i] = p[i];
-    } else {
-      std::memcpy(d, p, n);
-    }
+    for (size_t i = 0; i < n; ++i) d[i] = p[i];
     used_ += n;
   }
   void Flush() {
@@ -496,9 +490,10 @@ class Stage {
   }
 
  private:
+  static constexpr size_t kShort = 16;
   std::string& out_;
   size_t used_ = 0;
-  char buffer_[112];
+  char buffer_[64] = {};
 };
 
 // A replacement pattern cut once into literal runs and group references, so
@@ -524,10 +519,9 @@ class Replacement {
   // replacement. Short runs are gathered on the stack and appended in one go:
   // dense matches make runs of a few bytes, where each append of its own
   // would cost more than the bytes.
-  void AppendTo(std::string& out, std::string_view subject, size_t from, const PCRE2_SIZE* ov,
+  void AppendTo(Stage& stage, std::string_view subject, size_t from, const PCRE2_SIZE* ov,
                 int group_count) const {
     const std::string_view text = text_.view();
-    Stage stage(out);
     stage.Put(subject.data() + from, ov[0] - from);
     for (const Piece& p : pieces_) {
       if (p.group < 0) {
@@ -536,7 +530,6 @@ class Replacement {
         stage.Put(subject.data() + ov[2 * p.group], ov[2 * p.group + 1] - ov[2 * p.group]);
       }
     }
-    stage.Flush();
   }
 
  private:
@@ -558,9 +551,11 @@ void ReplaceIn(const Regex& re, std::string_view s, Cursor cursor, std::string_v
   const size_t start = cursor.done ? s.size() : cursor.offset;
   result.append(s.data(), start);
   size_t copied = start;
+  Stage stage(result);
   while (FindNext(re, s, cursor, flags, error)) {
     const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(re.match_data);
     if (result.capacity() - result.size() < 4096 && ov[0] > start) {
+      stage.Flush();
       // Dense matches outgrow the first guess: grow once to what the part
       // done so far foretells for the whole, instead of doubling again and
       // again (each time copying all and touching new memory).
@@ -569,11 +564,12 @@ void ReplaceIn(const Regex& re, std::string_view s, Cursor cursor, std::string_v
           static_cast<size_t>(per_byte * 1.05 * static_cast<double>(s.size())) + 8192;
       result.reserve(std::max(foretold, result.capacity() + result.capacity() / 2));
     }
-    r.AppendTo(result, s, copied, ov, re.group_count);
+    r.AppendTo(stage, s, copied, ov, re.group_count);
     copied = ov[1];
     if (!flags.replace_all) break;
   }
   if (error && error->failure != Failure::kNone) return;
+  stage.Flush();
   result.append(s.data() + copied, s.size() - copied);
   *out = std::move(result);
 }
@@ -731,7 +727,9 @@ void MatchExit(void* match) {
 void MatchReplacePattern(void* handle, std::string_view pattern, std::string* out) {
   const Match& m = *static_cast<Match*>(handle);
   out->clear();
-  Replacement(pattern).AppendTo(*out, *m.subject, m.offsets[0], m.offsets, m.group_count);
+  Stage stage(*out);
+  Replacement(pattern).AppendTo(stage, *m.subject, m.offsets[0], m.offsets, m.group_count);
+  stage.Flush();
 }
 
 void MatchReplace(void* handle, std::string* out) {

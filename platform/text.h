@@ -61,6 +61,11 @@ int32_t ToInt32(double value);
 // Text equality: the ASCII letters compare without case, all else exactly.
 bool TextEquals(std::string_view a, std::string_view b);
 
+// The first place in s of the ASCII byte a or b: its byte offset (s.size()
+// when neither occurs), and in *chars the characters before it; one pass
+// over the bytes for both, for scans that count their way through a text.
+size_t FindEitherCountingChars(std::string_view s, char a, char b, size_t* chars);
+
 // Validity of UTF-8, and the repair applied to every text that enters from
 // outside: each invalid byte becomes U+FFFD.
 bool IsValidUtf8(std::string_view bytes);

@@ -14,10 +14,85 @@ namespace {
 
 // --- counting --------------------------------------------------------------
 
-// Continuation bytes in a 64-bit word: bit 7 set and bit 6 clear.
+// Continuation bytes in a 64-bit word: bit 7 set and bit 6 clear. The bits
+// are summed by a multiplication (a popcount is a library call on machines
+// the compiler cannot assume have the instruction).
 inline unsigned ContinuationsInWord(uint64_t w) {
-  return static_cast<unsigned>(__builtin_popcountll(w & ~(w << 1) & 0x8080808080808080ull));
+  const uint64_t ones = (w & ~(w << 1) & 0x8080808080808080ull) >> 7;
+  return static_cast<unsigned>((ones * 0x0101010101010101ull) >> 56);
 }
+
+// --- finding a byte while counting -----------------------------------------
+
+// Bytes of a word equal to c: the lowest set bit 7 is exact (a borrow can
+// only mark bytes above a true one).
+inline uint64_t BytesEqual(uint64_t w, unsigned char c) {
+  const uint64_t x = w ^ (0x0101010101010101ull * c);
+  return (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
+}
+
+size_t FindEitherScalar(const unsigned char* p, size_t n, unsigned char a, unsigned char b,
+                        size_t* chars) {
+  size_t i = 0, counted = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    const uint64_t hits = BytesEqual(w, a) | BytesEqual(w, b);
+    if (hits) break;
+    counted += 8 - ContinuationsInWord(w);
+  }
+  for (; i < n; ++i) {
+    if (p[i] == a || p[i] == b) break;
+    counted += !IsContinuation(p[i]);
+  }
+  *chars = counted;
+  return i;
+}
+
+#if VM_UTF8_X86 && defined(__SSE2__)
+inline unsigned Popcount16(unsigned x) {
+  x = x - ((x >> 1) & 0x5555u);
+  x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+  x = (x + (x >> 4)) & 0x0F0Fu;
+  return (x + (x >> 8)) & 0x1Fu;
+}
+
+// 16 bytes a step: one compare for each byte sought, one for the character
+// starts, whose counts gather in byte lanes as in CountCharsSse2.
+size_t FindEitherSse2(const unsigned char* p, size_t n, unsigned char a, unsigned char b,
+                      size_t* chars) {
+  const __m128i va = _mm_set1_epi8(static_cast<char>(a));
+  const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
+  const __m128i threshold = _mm_set1_epi8(-65);
+  size_t counted = 0, i = 0;
+  auto lanes = [](__m128i acc) {
+    const __m128i sums = _mm_sad_epu8(acc, _mm_setzero_si128());
+    return static_cast<size_t>(_mm_cvtsi128_si64(sums)) +
+           static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+  };
+  while (i + 16 <= n) {
+    __m128i acc = _mm_setzero_si128();
+    for (size_t steps = 0; steps < 255 && i + 16 <= n; ++steps, i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      const unsigned hits = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb))));
+      const __m128i starts = _mm_cmpgt_epi8(v, threshold);
+      if (hits) {
+        const unsigned at = static_cast<unsigned>(__builtin_ctz(hits));
+        const unsigned before = static_cast<unsigned>(_mm_movemask_epi8(starts)) & ((1u << at) - 1);
+        *chars = counted + lanes(acc) + Popcount16(before);
+        return i + at;
+      }
+      acc = _mm_sub_epi8(acc, starts);
+    }
+    counted += lanes(acc);
+  }
+  size_t tail = 0;
+  const size_t at = i + FindEitherScalar(p + i, n - i, a, b, &tail);
+  *chars = counted + tail;
+  return at;
+}
+#endif
 
 size_t CountCharsScalar(const unsigned char* p, size_t n) {
   size_t chars = 0;
@@ -325,6 +400,16 @@ size_t CountChars(const char* p, size_t n) {
   return CountCharsSse2(u, n);
 #else
   return CountCharsScalar(u, n);
+#endif
+}
+
+size_t FindEitherCountingChars(const char* p, size_t n, char a, char b, size_t* chars) {
+  const auto* u = reinterpret_cast<const unsigned char*>(p);
+  const auto ua = static_cast<unsigned char>(a), ub = static_cast<unsigned char>(b);
+#if VM_UTF8_X86 && defined(__SSE2__)
+  return FindEitherSse2(u, n, ua, ub, chars);
+#else
+  return FindEitherScalar(u, n, ua, ub, chars);
 #endif
 }
 

@@ -14,6 +14,11 @@ inline bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 // Number of characters (bytes that are not continuation bytes) in p[0, n).
 size_t CountChars(const char* p, size_t n);
 
+// Byte offset of the first byte equal to `a` or `b` (both ASCII) in p[0, n),
+// or n when there is none, with the number of characters before it in
+// *chars: one pass for both.
+size_t FindEitherCountingChars(const char* p, size_t n, char a, char b, size_t* chars);
+
 // Byte offset of the start of character `count` + 1 counted from p (so just
 // past `count` characters), or n when the text has no more characters.
 size_t AdvanceChars(const char* p, size_t n, size_t count);
