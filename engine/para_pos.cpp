@@ -7,7 +7,26 @@
 
 namespace engine {
 
+namespace {
+
+// Tells the background-task hook of one pass per paragraph begun, in one
+// call when the search ends, however it ends.
+class ParagraphPasses {
+ public:
+  ParagraphPasses() = default;
+  ParagraphPasses(const ParagraphPasses&) = delete;
+  ParagraphPasses& operator=(const ParagraphPasses&) = delete;
+  ~ParagraphPasses() { platform::RuntimeBackgroundTaskPasses(count_); }
+  void Begin() { ++count_; }
+
+ private:
+  uint64_t count_ = 0;
+};
+
+}  // namespace
+
 std::string getRegParaPos(const std::string& text, const std::string& pattern) {
+  ParagraphPasses passes;
   try {
     platform::RegEx re;
     re.SearchPattern(pattern);
@@ -19,7 +38,7 @@ std::string getRegParaPos(const std::string& text, const std::string& pattern) {
     const std::string_view all = checked.view();
     size_t paragraph = 0;
     for (int64_t number = 1;; ++number) {
-      platform::RuntimeBackgroundTask();
+      passes.Begin();
       const void* cr_at = std::memchr(all.data() + paragraph, '\r', all.size() - paragraph);
       bool matched;
       size_t next = 0;

@@ -162,10 +162,9 @@ std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
     bool inside_match = false;
     for (;;) {
       // The next byte that may begin a marker, counting the characters on
-      // the way there: the few bytes of a dense match looked at here, a
-      // longer stretch in one pass of the text functions.
-      // Inside a match (after an opening marker) up to 16 bytes, between
-      // matches only the next byte, which is a marker when matches touch.
+      // the way there. A few bytes are looked at here (inside a match up to
+      // 16, between matches only the next byte, a marker when matches
+      // touch), a longer stretch in one pass of the text functions.
       const size_t look = inside_match ? 16 : 1;
       const char* hit = p;
       const char* const near = static_cast<size_t>(end - p) > look ? p + look : end;
