@@ -97,6 +97,7 @@ struct Regex {
   std::shared_ptr<const Compiled> compiled;
   pcre2_code* code = nullptr;  // compiled->code
   pcre2_match_data* match_data = nullptr;
+  const PCRE2_SIZE* ovector = nullptr;  // match_data's, which stays where it is
   uint32_t compiled_options = 0;
   uint32_t match_options = 0;
   int compiled_line_end = -1;
@@ -116,6 +117,7 @@ struct Regex {
   void Release() {
     if (match_data) pcre2_match_data_free(match_data);
     match_data = nullptr;
+    ovector = nullptr;
     compiled.reset();
     code = nullptr;
   }
@@ -372,6 +374,7 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
     Fail(error, Failure::kOther, "out of memory");
     return false;
   }
+  re.ovector = pcre2_get_ovector_pointer(re.match_data);
   re.code = c.code;
   re.jit = c.jit;
   re.crlf_is_newline = c.crlf_is_newline;
@@ -420,7 +423,7 @@ void FailSearch(int rc, Error* error) {
 // assertion can make one end before it starts, or before the place the
 // search started.
 [[gnu::always_inline]] inline bool MatchIsSound(const Regex& re, size_t offset, Error* error) {
-  const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(re.match_data);
+  const PCRE2_SIZE* ov = re.ovector;
   if (ov[0] <= ov[1] && ov[1] >= offset) return true;
   Fail(error, Failure::kOther, "match ends before it starts (\\K in an assertion)");
   return false;
@@ -458,7 +461,7 @@ bool FindNext(const Regex& re, std::string_view s, Cursor& cursor, const Flags& 
       cursor.done = true;
       return false;
     }
-    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(re.match_data);
+    const PCRE2_SIZE* ov = re.ovector;
     cursor.offset = ov[1];
     cursor.after_empty = ov[0] == ov[1];
     return true;
@@ -553,7 +556,7 @@ void ReplaceIn(const Regex& re, std::string_view s, Cursor cursor, std::string_v
   size_t copied = start;
   Stage stage(result);
   while (FindNext(re, s, cursor, flags, error)) {
-    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(re.match_data);
+    const PCRE2_SIZE* ov = re.ovector;
     if (result.capacity() - result.size() < 4096 && ov[0] > start) {
       stage.Flush();
       // Dense matches outgrow the first guess: grow once to what the part
@@ -594,7 +597,7 @@ void* NewMatch(Regex& re) {
   Match* m = pool ? pool->Take() : new Match;
   m->subject = re.subject;
   m->replacement = re.replacement;
-  m->Assign(pcre2_get_ovector_pointer(re.match_data), re.group_count);
+  m->Assign(re.ovector, re.group_count);
   return m;
 }
 
