@@ -151,14 +151,14 @@ void AppendNumbers(std::string& out, const NumberLog& log, uint64_t matches, boo
 // are text, which it never reaches.
 std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
   NumberLog log;
-  uint64_t matches = 0, starts_bytes = 0, ends_bytes = 0;
+  uint64_t matches = 0, chars = 0;
   {
     const std::string marked = std::move(marked_text);  // released at the end of the scan
     const char* p = marked.data();
     const char* const end = p + marked.size();
     const char* const opening = markers.opening.data();
     const char* const closing = markers.closing.data();
-    uint64_t chars = 0, marker_count = 0, chars_at_last_marker = 0, last_number = 0;
+    uint64_t marker_count = 0, chars_at_last_marker = 0, last_number = 0;
     bool inside_match = false;
     for (;;) {
       // The next byte that may begin a marker, counting the characters on
@@ -183,7 +183,6 @@ std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
         // A start follows the end before it (or 0): step from that number.
         log.Add(chars + 1 - last_number);
         last_number = chars + 1;
-        starts_bytes += Digits(chars + 1) + 1;
         ++matches;
         ++marker_count;
         chars_at_last_marker = chars;
@@ -193,7 +192,6 @@ std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
         // An end is at least its start less one (an empty match).
         log.Add(chars + 1 - last_number);
         last_number = chars;
-        ends_bytes += Digits(chars) + 1;
         ++marker_count;
         chars_at_last_marker = chars;
         inside_match = false;
@@ -209,10 +207,11 @@ std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
   // Every match has its opening and its closing marker, in that order, so
   // the log holds start, end, start, end and so on. The lists are written
   // in their final place in two passes over the log, first the starts and
-  // then the ends, through a small buffer: no byte of the result is
-  // written twice.
+  // then the ends, through a small buffer.
+  // Room for numbers as long as the last position's: memory that is reserved
+  // but never written costs nothing.
   std::string lists;
-  lists.reserve(starts_bytes + 2 + ends_bytes);
+  lists.reserve(2 * matches * (Digits(chars + 1) + 1) + 2);
   AppendNumbers(lists, log, matches, /*ends=*/false);
   lists += "<>";
   AppendNumbers(lists, log, matches, /*ends=*/true);

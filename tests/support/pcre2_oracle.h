@@ -14,7 +14,9 @@
 // enter; give the oracle the repaired form).
 #pragma once
 
+#ifndef PCRE2_CODE_UNIT_WIDTH
 #define PCRE2_CODE_UNIT_WIDTH 8
+#endif
 #include <pcre2.h>
 
 #include <cstddef>
