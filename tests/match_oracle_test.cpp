@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/regex_binding.h"
@@ -97,6 +98,28 @@ TEST_F(MatchOracleTest, RandomTextsAndPatterns) {
     ExpectAgree(text, pattern);
     if (HasFailure()) break;
   }
+}
+
+// Long texts, where matches lie far apart (so that positions take many
+// digits and the steps between them are large) or touch each other.
+TEST_F(MatchOracleTest, LongTexts) {
+  std::mt19937 rng(5);
+  // Mostly words and Japanese, some line ends and numbers, rarely a marker.
+  const std::vector<std::pair<std::string, int>> pieces = {
+      {"word ", 60}, {"日本語", 25}, {"\r", 8}, {"12 ", 6}, {"<@>", 1}};
+  std::string text;
+  while (text.size() < 300'000) {
+    int k = static_cast<int>(rng() % 100);
+    for (const auto& [piece, weight] : pieces) {
+      if (k < weight) {
+        text += piece;
+        break;
+      }
+      k -= weight;
+    }
+  }
+  for (const std::string pattern : {"<@>", "[0-9]+", "^", ".", "語\\r|s", "x*"})
+    ExpectAgree(text, pattern);
 }
 
 }  // namespace

@@ -77,9 +77,13 @@ class Pcre2Oracle {
     std::vector<std::pair<size_t, size_t>> matches;
     size_t offset = 0;
     bool after_empty = false;
+    // PCRE2 checks the whole subject's UTF-8 on the first search; later ones
+    // skip it, or the loop would take time quadratic in the text's length.
+    uint32_t checked = 0;
     while (offset <= s.size()) {
-      const int rc =
-          Match(s, offset, after_empty ? PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED : 0);
+      const int rc = Match(s, offset,
+                           checked | (after_empty ? PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED : 0));
+      checked = PCRE2_NO_UTF_CHECK;
       if (rc == PCRE2_ERROR_NOMATCH) {
         if (!after_empty || offset == s.size()) break;
         size_t next = offset + 1;
