@@ -1,6 +1,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "engine/match_positions.h"
@@ -154,51 +155,58 @@ std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
   uint64_t matches = 0, chars = 0;
   {
     const std::string marked = std::move(marked_text);  // released at the end of the scan
-    const char* p = marked.data();
-    const char* const end = p + marked.size();
+    const char* const begin = marked.data();
     const char* const opening = markers.opening.data();
     const char* const closing = markers.closing.data();
     uint64_t marker_count = 0, chars_at_last_marker = 0, last_number = 0;
-    bool inside_match = false;
+    // The scan goes in batches of the places where a marker may begin,
+    // each with the characters before it; markers' own bytes (three
+    // one-byte characters each) are taken off as they are met.
+    platform::BytePlace places[256];
+    size_t from = 0;               // where the batch starts, in bytes
+    uint64_t chars_at_from = 0;    // text characters before that
     for (;;) {
-      // The next byte that may begin a marker, counting the characters on
-      // the way there. A few bytes are looked at here (inside a match up to
-      // 16, between matches only the next byte, a marker when matches
-      // touch), a longer stretch in one pass of the text functions.
-      const size_t look = inside_match ? 16 : 1;
-      const char* hit = p;
-      const char* const near = static_cast<size_t>(end - p) > look ? p + look : end;
-      while (hit < near && *hit != opening[0] && *hit != closing[0]) {
-        chars += (static_cast<unsigned char>(*hit) & 0xC0) != 0x80;
-        ++hit;
-      }
-      if (hit == near && hit < end) {
-        size_t before = 0;
-        hit += platform::FindEitherCountingChars(std::string_view(hit, end - hit), opening[0],
-                                                 closing[0], &before);
-        chars += before;
-      }
-      if (hit == end) break;
-      if (end - hit >= 3 && std::memcmp(hit, opening, 3) == 0) {
-        // A start follows the end before it (or 0): step from that number.
-        log.Add(chars + 1 - last_number);
-        last_number = chars + 1;
-        ++matches;
+      size_t total = 0;
+      const std::string_view rest(begin + from, marked.size() - from);
+      const size_t found = platform::FindAllEither(rest, opening[0], closing[0], places,
+                                                   std::size(places), &total);
+      uint64_t marker_chars = 0;  // characters of markers met in this batch
+      bool last_was_marker = false;
+      for (size_t i = 0; i < found; ++i) {
+        const char* const hit = rest.data() + places[i].offset;
+        const size_t left = rest.size() - places[i].offset;
+        chars = chars_at_from + places[i].chars - marker_chars;
+        last_was_marker = true;
+        if (left >= 3 && std::memcmp(hit, opening, 3) == 0) {
+          // A start follows the end before it (or 0): step from that number.
+          log.Add(chars + 1 - last_number);
+          last_number = chars + 1;
+          ++matches;
+        } else if (left >= 3 && std::memcmp(hit, closing, 3) == 0) {
+          // An end is at least its start less one (an empty match).
+          log.Add(chars + 1 - last_number);
+          last_number = chars;
+        } else {
+          last_was_marker = false;  // a bracket of the text itself, counted as such
+          continue;
+        }
+        marker_chars += 3;
         ++marker_count;
         chars_at_last_marker = chars;
-        inside_match = true;
-        p = hit + 3;
-      } else if (end - hit >= 3 && std::memcmp(hit, closing, 3) == 0) {
-        // An end is at least its start less one (an empty match).
-        log.Add(chars + 1 - last_number);
-        last_number = chars;
-        ++marker_count;
-        chars_at_last_marker = chars;
-        inside_match = false;
-        p = hit + 3;
+      }
+      if (found < std::size(places)) {
+        chars = chars_at_from + total - marker_chars;
+        break;
+      }
+      // A full batch: the next one starts after its last place, a marker
+      // (whose characters are not the text's) or a bracket of the text.
+      const platform::BytePlace& last = places[found - 1];
+      if (last_was_marker) {
+        chars_at_from += last.chars - (marker_chars - 3);
+        from += last.offset + 3;
       } else {
-        ++chars;  // a bracket of the text itself: one byte, one character
-        p = hit + 1;
+        chars_at_from += last.chars + 1 - marker_chars;
+        from += last.offset + 1;
       }
     }
     const uint64_t trailing = chars - chars_at_last_marker;

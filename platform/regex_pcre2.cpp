@@ -473,18 +473,29 @@ bool FindNext(const Regex& re, std::string_view s, Cursor& cursor, const Flags& 
 // Bytes on their way to the end of a text, gathered in a small buffer.
 class Stage {
  public:
+  // Runs longer than this go straight to the text.
+  static constexpr size_t kShort = 16;
+
   explicit Stage(std::string& out) : out_(out) {}
   Stage(const Stage&) = delete;
   Stage& operator=(const Stage&) = delete;
   void Put(const char* p, size_t n) {
-    if (n > kShort) {  // a longer run goes straight to the text
+    if (n > kShort) {
       Flush();
       out_.append(p, n);
       return;
     }
-    if (n > sizeof buffer_ - used_) Flush();
+    if (n > kRoom - used_) Flush();
     char* d = buffer_ + used_;
     for (size_t i = 0; i < n; ++i) d[i] = p[i];
+    used_ += n;
+  }
+  // The same for a run that can be read kShort bytes on from p: short runs
+  // are copied as a whole block, which costs no loop.
+  void PutPadded(const char* p, size_t n) {
+    if (n > kShort) return Put(p, n);
+    if (n > kRoom - used_) Flush();
+    std::memcpy(buffer_ + used_, p, kShort);
     used_ += n;
   }
   void Flush() {
@@ -493,20 +504,22 @@ class Stage {
   }
 
  private:
-  static constexpr size_t kShort = 16;
+  static constexpr size_t kRoom = 64;
   std::string& out_;
   size_t used_ = 0;
-  char buffer_[64] = {};
+  char buffer_[kRoom + kShort] = {};
 };
 
 // A replacement pattern cut once into literal runs and group references, so
 // that applying it per match costs no parsing.
 class Replacement {
  public:
-  explicit Replacement(std::string_view pattern) : text_(pattern) {
+  explicit Replacement(std::string_view pattern) {
+    const ValidText valid(pattern);
+    const std::string_view text = valid.view();
     size_t literal_start = 0;
-    for (size_t i = 0; i + 1 < text_.view().size(); ++i) {
-      char c = text_.view()[i], d = text_.view()[i + 1];
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+      char c = text[i], d = text[i + 1];
       if (c == '\\' && d >= '0' && d <= '9') {
         if (i > literal_start) pieces_.push_back({-1, literal_start, i - literal_start});
         pieces_.push_back({d - '0', 0, 0});
@@ -514,8 +527,12 @@ class Replacement {
         ++i;
       }
     }
-    if (text_.view().size() > literal_start)
-      pieces_.push_back({-1, literal_start, text_.view().size() - literal_start});
+    if (text.size() > literal_start)
+      pieces_.push_back({-1, literal_start, text.size() - literal_start});
+    // Room after the last literal for Stage::PutPadded.
+    text_.reserve(text.size() + Stage::kShort);
+    text_.assign(text);
+    text_.append(Stage::kShort, '\0');
   }
 
   // Appends the subject from byte `from` up to the match, then the match's
@@ -524,11 +541,10 @@ class Replacement {
   // would cost more than the bytes.
   void AppendTo(Stage& stage, std::string_view subject, size_t from, const PCRE2_SIZE* ov,
                 int group_count) const {
-    const std::string_view text = text_.view();
     stage.Put(subject.data() + from, ov[0] - from);
     for (const Piece& p : pieces_) {
       if (p.group < 0) {
-        stage.Put(text.data() + p.pos, p.len);
+        stage.PutPadded(text_.data() + p.pos, p.len);
       } else if (p.group < group_count && ov[2 * p.group] != PCRE2_UNSET) {
         stage.Put(subject.data() + ov[2 * p.group], ov[2 * p.group + 1] - ov[2 * p.group]);
       }
@@ -540,7 +556,7 @@ class Replacement {
     int group;  // -1: a literal run
     size_t pos, len;
   };
-  ValidText text_;
+  std::string text_;  // the pattern's text, then kShort bytes of padding
   std::vector<Piece> pieces_;
 };
 

@@ -303,8 +303,9 @@ bool TextEquals(std::string_view a, std::string_view b) {
   return a.size() == b.size() && EqualsFolded(a.data(), b.data(), a.size());
 }
 
-size_t FindEitherCountingChars(std::string_view s, char a, char b, size_t* chars) {
-  return utf8::FindEitherCountingChars(s.data(), s.size(), a, b, chars);
+size_t FindAllEither(std::string_view s, char a, char b, BytePlace* places, size_t room,
+                     size_t* total) {
+  return utf8::FindAllEither(s.data(), s.size(), a, b, places, room, total);
 }
 
 bool IsValidUtf8(std::string_view bytes) { return utf8::IsValid(bytes.data(), bytes.size()); }

@@ -31,22 +31,30 @@ inline uint64_t BytesEqual(uint64_t w, unsigned char c) {
   return (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
 }
 
-size_t FindEitherScalar(const unsigned char* p, size_t n, unsigned char a, unsigned char b,
-                        size_t* chars) {
-  size_t i = 0, counted = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    const uint64_t hits = BytesEqual(w, a) | BytesEqual(w, b);
-    if (hits) break;
-    counted += 8 - ContinuationsInWord(w);
+// Every byte equal to a or b, as in FindAllEither, a word at a time; a word
+// with one is read byte by byte.
+size_t FindAllEitherScalar(const unsigned char* p, size_t n, unsigned char a, unsigned char b,
+                           size_t base, size_t chars, BytePlace* places, size_t room,
+                           size_t* total) {
+  size_t found = 0, i = 0;
+  while (i < n && found < room) {
+    if (i + 8 <= n) {
+      uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      if (!(BytesEqual(w, a) | BytesEqual(w, b))) {
+        chars += 8 - ContinuationsInWord(w);
+        i += 8;
+        continue;
+      }
+    }
+    const size_t stop = i + 8 <= n ? i + 8 : n;
+    for (; i < stop && found < room; ++i) {
+      if (p[i] == a || p[i] == b) places[found++] = {base + i, chars};
+      chars += !IsContinuation(p[i]);
+    }
   }
-  for (; i < n; ++i) {
-    if (p[i] == a || p[i] == b) break;
-    counted += !IsContinuation(p[i]);
-  }
-  *chars = counted;
-  return i;
+  *total = chars;
+  return found;
 }
 
 #if VM_UTF8_X86 && defined(__SSE2__)
@@ -57,41 +65,6 @@ inline unsigned Popcount16(unsigned x) {
   return (x + (x >> 8)) & 0x1Fu;
 }
 
-// 16 bytes a step: one compare for each byte sought, one for the character
-// starts, whose counts gather in byte lanes as in CountCharsSse2.
-size_t FindEitherSse2(const unsigned char* p, size_t n, unsigned char a, unsigned char b,
-                      size_t* chars) {
-  const __m128i va = _mm_set1_epi8(static_cast<char>(a));
-  const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
-  const __m128i threshold = _mm_set1_epi8(-65);
-  size_t counted = 0, i = 0;
-  auto lanes = [](__m128i acc) {
-    const __m128i sums = _mm_sad_epu8(acc, _mm_setzero_si128());
-    return static_cast<size_t>(_mm_cvtsi128_si64(sums)) +
-           static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
-  };
-  while (i + 16 <= n) {
-    __m128i acc = _mm_setzero_si128();
-    for (size_t steps = 0; steps < 255 && i + 16 <= n; ++steps, i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      const unsigned hits = static_cast<unsigned>(
-          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb))));
-      const __m128i starts = _mm_cmpgt_epi8(v, threshold);
-      if (hits) {
-        const unsigned at = static_cast<unsigned>(__builtin_ctz(hits));
-        const unsigned before = static_cast<unsigned>(_mm_movemask_epi8(starts)) & ((1u << at) - 1);
-        *chars = counted + lanes(acc) + Popcount16(before);
-        return i + at;
-      }
-      acc = _mm_sub_epi8(acc, starts);
-    }
-    counted += lanes(acc);
-  }
-  size_t tail = 0;
-  const size_t at = i + FindEitherScalar(p + i, n - i, a, b, &tail);
-  *chars = counted + tail;
-  return at;
-}
 #endif
 
 size_t CountCharsScalar(const unsigned char* p, size_t n) {
@@ -403,13 +376,97 @@ size_t CountChars(const char* p, size_t n) {
 #endif
 }
 
-size_t FindEitherCountingChars(const char* p, size_t n, char a, char b, size_t* chars) {
+#if VM_UTF8_X86 && defined(__SSE2__)
+namespace {
+
+// 16 bytes a step; a step without a byte sought only adds its character
+// starts to the byte-lane counters. Dense places make many popcounts: the
+// machine's instruction where it has one (kPopcnt), else a few operations.
+template <bool kPopcnt>
+[[gnu::always_inline]] inline size_t FindAllEitherSse2(const unsigned char* p, size_t n,
+                                                       unsigned char a, unsigned char b,
+                                                       BytePlace* places, size_t room,
+                                                       size_t* total) {
+  auto popcount = [](unsigned x) {
+    if constexpr (kPopcnt) {
+      return static_cast<unsigned>(__builtin_popcount(x));
+    } else {
+      return Popcount16(x);
+    }
+  };
+  const __m128i va = _mm_set1_epi8(static_cast<char>(a));
+  const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
+  const __m128i threshold = _mm_set1_epi8(-65);
+  auto lanes = [](__m128i acc) {
+    const __m128i sums = _mm_sad_epu8(acc, _mm_setzero_si128());
+    return static_cast<size_t>(_mm_cvtsi128_si64(sums)) +
+           static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+  };
+  size_t found = 0, chars = 0, i = 0;
+  __m128i acc = _mm_setzero_si128();
+  size_t steps = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    unsigned hits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb))));
+    const __m128i starts = _mm_cmpgt_epi8(v, threshold);
+    if (!hits) {
+      acc = _mm_sub_epi8(acc, starts);
+      if (++steps == 255) {
+        chars += lanes(acc);
+        acc = _mm_setzero_si128();
+        steps = 0;
+      }
+      continue;
+    }
+    chars += lanes(acc);
+    acc = _mm_setzero_si128();
+    steps = 0;
+    const unsigned start_bits = static_cast<unsigned>(_mm_movemask_epi8(starts));
+    for (; hits && found < room; hits &= hits - 1) {
+      const unsigned at = static_cast<unsigned>(__builtin_ctz(hits));
+      places[found++] = {i + at, chars + popcount(start_bits & ((1u << at) - 1))};
+    }
+    if (found == room) return found;
+    chars += popcount(start_bits);
+  }
+  chars += lanes(acc);
+  return found + FindAllEitherScalar(p + i, n - i, a, b, i, chars, places + found, room - found,
+                                     total);
+}
+
+using FindAllFn = size_t (*)(const unsigned char*, size_t, unsigned char, unsigned char,
+                             BytePlace*, size_t, size_t*);
+
+size_t FindAllEitherPlain(const unsigned char* p, size_t n, unsigned char a, unsigned char b,
+                          BytePlace* places, size_t room, size_t* total) {
+  return FindAllEitherSse2<false>(p, n, a, b, places, room, total);
+}
+
+__attribute__((target("popcnt"))) size_t FindAllEitherPopcnt(const unsigned char* p, size_t n,
+                                                             unsigned char a, unsigned char b,
+                                                             BytePlace* places, size_t room,
+                                                             size_t* total) {
+  return FindAllEitherSse2<true>(p, n, a, b, places, room, total);
+}
+
+FindAllFn ChooseFindAll() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("popcnt") ? FindAllEitherPopcnt : FindAllEitherPlain;
+}
+
+}  // namespace
+#endif
+
+size_t FindAllEither(const char* p, size_t n, char a, char b, BytePlace* places, size_t room,
+                     size_t* total) {
   const auto* u = reinterpret_cast<const unsigned char*>(p);
   const auto ua = static_cast<unsigned char>(a), ub = static_cast<unsigned char>(b);
 #if VM_UTF8_X86 && defined(__SSE2__)
-  return FindEitherSse2(u, n, ua, ub, chars);
+  static const FindAllFn find_all = ChooseFindAll();
+  return find_all(u, n, ua, ub, places, room, total);
 #else
-  return FindEitherScalar(u, n, ua, ub, chars);
+  return FindAllEitherScalar(u, n, ua, ub, 0, 0, places, room, total);
 #endif
 }
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/text.h"
+
 namespace platform::utf8 {
 
 inline bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
@@ -14,10 +16,12 @@ inline bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 // Number of characters (bytes that are not continuation bytes) in p[0, n).
 size_t CountChars(const char* p, size_t n);
 
-// Byte offset of the first byte equal to `a` or `b` (both ASCII) in p[0, n),
-// or n when there is none, with the number of characters before it in
-// *chars: one pass for both.
-size_t FindEitherCountingChars(const char* p, size_t n, char a, char b, size_t* chars);
+// Every byte equal to `a` or `b` (both ASCII) in p[0, n), in order, at most
+// `room` of them: each one's offset and the characters before it. Gives how
+// many it found; when that is fewer than `room`, the scan reached the end
+// and *total holds the characters of the whole.
+size_t FindAllEither(const char* p, size_t n, char a, char b, BytePlace* places, size_t room,
+                     size_t* total);
 
 // Byte offset of the start of character `count` + 1 counted from p (so just
 // past `count` characters), or n when the text has no more characters.
