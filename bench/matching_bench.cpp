@@ -304,7 +304,7 @@ double PairedRatio(const std::function<void()>& ours, const std::function<void()
                    double ours_ms) {
   using Clock = std::chrono::steady_clock;
   const int batch = ours_ms > 0 ? std::max(1, static_cast<int>(20.0 / ours_ms)) : 1;
-  const int rounds = ours_ms > 200 ? 7 : 9;
+  const int rounds = ours_ms > 200 ? 7 : 15;
   auto time = [batch](const std::function<void()>& fn) {
     const auto start = Clock::now();
     for (int i = 0; i < batch; ++i) fn();
