@@ -56,7 +56,11 @@ extern PluginEntry* gRegExEntrypoints;
 // they can be searched without being checked again (RegEx::Matches).
 class CheckedText {
  public:
+  // The text must outlive the CheckedText, which only looks at it when it is
+  // valid; a temporary would not.
   explicit CheckedText(std::string_view text);
+  explicit CheckedText(const char* text) : CheckedText(std::string_view(text)) {}
+  explicit CheckedText(std::string&& text) = delete;
   // The piece [from, to) of `text` (byte offsets into text.view(), at
   // characters) followed by `tail`, kept as a copy; only the tail is checked.
   CheckedText(const CheckedText& text, size_t from, size_t to, std::string_view tail);

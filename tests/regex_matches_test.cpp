@@ -69,9 +69,10 @@ TEST_F(RegExMatchesTest, PieceWithATail) {
 TEST_F(RegExMatchesTest, RaisesAsSearchDoes) {
   RegEx re;
   re.SearchPattern("(a+)+$");
-  const CheckedText text(std::string(50, 'a') + "!");
+  const std::string runaway = std::string(50, 'a') + "!";
+  const CheckedText text(runaway);
   EXPECT_THROW(re.Matches(text), platform::RegExSearchPatternException);
-  EXPECT_FALSE(re.Matches(text, 0, 5));
+  EXPECT_TRUE(re.Matches(text, 0, 5));  // a piece ends where it is cut: $ holds there
 }
 
 }  // namespace
