@@ -9,7 +9,9 @@ if(VM_WITH_QT)
     clearing_overrides
     window_prefs
     without_host
-    screenshots)
+    screenshots
+    quit_shortcut   # size limits against outside resizes, and Ctrl+Q
+    real_files)     # a capitalised extension and UTF-16 rule sets
   foreach(name ${VM_E2E_TESTS})
     set(script ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_${name}.py)
     add_test(NAME e2e_${name}

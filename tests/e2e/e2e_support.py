@@ -429,6 +429,14 @@ def close_and_wait(s, win):
     print("ok: exit status 0 after the close")
 
 
+def finish(s, win, runs, host):
+    """The usual end: the window closed, the program gone with status 0,
+    nothing sent beyond what was expected, the host ended cleanly."""
+    close_and_wait(s, win)
+    runs.settled()
+    stop_host(host)
+
+
 def read_ppm(path):
     """(width, height, bytes) of a binary 8-bit PPM."""
     with open(path, "rb") as f:

@@ -34,57 +34,50 @@ RULES = [
 
 def body(opts):
     with e2e.Session(opts.tmp) as s:
-        host = None
-        try:
-            exe, home = e2e.stage(s, opts)
-            e2e.write_rule_sets(os.path.join(home, "reglist"), {"和文.txt": RULES})
-            document = os.path.join(s.dir, "document.txt")
-            e2e.write_document(document, DOCUMENT)
-            model = e2e.Model(DOCUMENT)
-            untouched = model.saved()
-            styles = e2e.expected_run(model, RULES, "1")
-            expected = model.saved()
+        exe, home = e2e.stage(s, opts)
+        e2e.write_rule_sets(os.path.join(home, "reglist"), {"和文.txt": RULES})
+        document = os.path.join(s.dir, "document.txt")
+        e2e.write_document(document, DOCUMENT)
+        model = e2e.Model(DOCUMENT)
+        untouched = model.saved()
+        styles = e2e.expected_run(model, RULES, "1")
+        expected = model.saved()
 
-            s.start_xvfb()
-            host = e2e.StandinHost(s, opts.host, document)
-            check_saved = lambda what, text: e2e.check_text(host.saved(), text, what)  # noqa: E731
-            check_saved("the host's document before the run", untouched)
-            runs = e2e.RunCounter(host)
-            s.start_program(exe)
-            win = e2e.main_window(s)
+        s.start_xvfb()
+        host = e2e.StandinHost(s, opts.host, document)
+        check_saved = lambda what, text: e2e.check_text(host.saved(), text, what)  # noqa: E731
+        check_saved("the host's document before the run", untouched)
+        runs = e2e.RunCounter(host)
+        s.start_program(exe)
+        win = e2e.main_window(s)
 
-            s.click(win, 40, 8)
-            sent = runs.expect(styles, "one request per piece and rule, in order")
-            check([script for script, _ in sent] ==
-                  ["applyPS" if kind.lower() == "p" else "applyCS" for _ in DOCUMENT for _, _, kind in RULES],
-                  "paragraph rules go to applyPS, the others to applyCS")
-            check_saved("the styled document", expected)
-            saved = host.saved().splitlines()
-            # Written out by hand, so that model and host cannot agree on a
-            # wrong count: piece 1's second paragraph begins at position 10.
-            for line in ('    chars 10-11 "東京" styles "地名"',
-                         '    chars 19-25 "「東京タワー」" styles "かぎ括弧"',
-                         '    chars 2-2 "1" styles "数字"',
-                         '  paragraph 1 style "Heading" text "Chapter 1 Tokyo"',
-                         '    chars 11-15 "Tokyo" styles "City"',
-                         '    chars 24-28 "Tokyo" styles "City"'):
-                check(line in saved, "saved form holds %r" % line)
-            check('    chars 5-6 "東京" styles "地名"' not in saved,
-                  "the heading's paragraph rule cleared the place name styled before it")
+        s.click(win, 40, 8)
+        sent = runs.expect(styles, "one request per piece and rule, in order")
+        check([script for script, _ in sent] ==
+              ["applyPS" if kind.lower() == "p" else "applyCS" for _ in DOCUMENT for _, _, kind in RULES],
+              "paragraph rules go to applyPS, the others to applyCS")
+        check_saved("the styled document", expected)
+        saved = host.saved().splitlines()
+        # Written out by hand, so that model and host cannot agree on a
+        # wrong count: piece 1's second paragraph begins at position 10.
+        for line in ('    chars 10-11 "東京" styles "地名"',
+                     '    chars 19-25 "「東京タワー」" styles "かぎ括弧"',
+                     '    chars 2-2 "1" styles "数字"',
+                     '  paragraph 1 style "Heading" text "Chapter 1 Tokyo"',
+                     '    chars 11-15 "Tokyo" styles "City"',
+                     '    chars 24-28 "Tokyo" styles "City"'):
+            check(line in saved, "saved form holds %r" % line)
+        check('    chars 5-6 "東京" styles "地名"' not in saved,
+              "the heading's paragraph rule cleared the place name styled before it")
 
-            # The same rules again, with the same box: nothing changes.
-            again = e2e.expected_run(model, RULES, "1")
-            check(model.saved() == expected, "(the model agrees that a second run changes nothing)")
-            s.click(win, 40, 8)
-            runs.expect(again, "a second click runs the rule set again")
-            check_saved("the document after the second run", expected)
+        # The same rules again, with the same box: nothing changes.
+        again = e2e.expected_run(model, RULES, "1")
+        check(model.saved() == expected, "(the model agrees that a second run changes nothing)")
+        s.click(win, 40, 8)
+        runs.expect(again, "a second click runs the rule set again")
+        check_saved("the document after the second run", expected)
 
-            e2e.close_and_wait(s, win)
-            runs.settled()
-            e2e.stop_host(host)
-        finally:
-            if host:
-                host.stop()
+        e2e.finish(s, win, runs, host)
 
 
 if __name__ == "__main__":
