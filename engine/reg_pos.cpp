@@ -39,14 +39,6 @@ Presence FindMarkers(std::string_view text, char open, char close) {
   return found;
 }
 
-void AppendNumber(std::string& list, uint64_t n) {
-  char digits[24];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
-  (void)ec;
-  list.append(digits, end);
-  list += ',';
-}
-
 // Decimal digits of n.
 inline size_t Digits(uint64_t n) {
   size_t d = 1;
@@ -57,17 +49,27 @@ inline size_t Digits(uint64_t n) {
   return d + (n >= 10) + (n >= 100) + (n >= 1000);
 }
 
-uint64_t CountChars(const char* from, const char* to) {
-  return static_cast<uint64_t>(platform::Len(std::string_view(from, to - from)));
+// Characters (bytes that do not continue one) in p[0, n): short runs, as
+// between dense matches, byte by byte; longer ones by the text functions.
+inline uint64_t CountChars(const char* p, size_t n) {
+  if (n < 32) {
+    uint64_t chars = 0;
+    for (size_t i = 0; i < n; ++i) chars += (static_cast<unsigned char>(p[i]) & 0xC0) != 0x80;
+    return chars;
+  }
+  uint64_t chars = 0;
+  constexpr size_t kPart = size_t{1} << 30;  // Len counts in an int
+  for (; n > kPart; p += kPart, n -= kPart) chars += static_cast<uint64_t>(platform::Len({p, kPart}));
+  return chars + static_cast<uint64_t>(platform::Len({p, n}));
 }
 
-// The numbers of both lists as the scan meets them, kept compact until the
-// scan is over and the lists' exact length is known, so that the lists are
-// written once into a text of their final size, after the marked text is
-// gone. Per number one byte for a small step from the number before (a
-// start from the end before it, an end from its start), a larger step
-// escaped into the bytes that follow it. The buffer grows by realloc, which
-// moves large blocks without copying them.
+// The numbers of both lists as the matches give them, kept compact until
+// the walk is over and the lists' exact length is known, so that the lists
+// are written once into a text of their final size. Per number one byte for
+// a small step from the number before (a start from the end before it, an
+// end from its start), a larger step escaped into the bytes that follow it.
+// The buffer grows by realloc, which moves large blocks without copying
+// them.
 class NumberLog {
  public:
   NumberLog() = default;
@@ -140,119 +142,6 @@ void AppendNumbers(std::string& out, const NumberLog& log, uint64_t matches, boo
   out.append(buffer, at - buffer);
 }
 
-// One scan of the marked text, which it releases when done. A text
-// character never begins a marker (markers are absent from the text, and no
-// marker's second or third byte can begin one), so the markers are exactly
-// the places where they occur; between them the characters are counted in
-// bulk.
-//
-// The background-task hook is told of the passes in one call: the
-// character-by-character scan makes one pass per marker and one per text
-// character, except the last two characters of the marked text when they
-// are text, which it never reaches.
-std::string ScanMarked(std::string&& marked_text, const MarkerPair& markers) {
-  NumberLog log;
-  uint64_t matches = 0, chars = 0;
-  {
-    const std::string marked = std::move(marked_text);  // released at the end of the scan
-    const char* const begin = marked.data();
-    const char* const opening = markers.opening.data();
-    const char* const closing = markers.closing.data();
-    uint64_t marker_count = 0, chars_at_last_marker = 0, last_number = 0;
-    // The scan goes in batches of the places where a marker may begin,
-    // each with the characters before it; markers' own bytes (three
-    // one-byte characters each) are taken off as they are met.
-    platform::BytePlace places[256];
-    size_t from = 0;               // where the batch starts, in bytes
-    uint64_t chars_at_from = 0;    // text characters before that
-    for (;;) {
-      size_t total = 0;
-      const std::string_view rest(begin + from, marked.size() - from);
-      const size_t found = platform::FindAllEither(rest, opening[0], closing[0], places,
-                                                   std::size(places), &total);
-      uint64_t marker_chars = 0;  // characters of markers met in this batch
-      bool last_was_marker = false;
-      for (size_t i = 0; i < found; ++i) {
-        const char* const hit = rest.data() + places[i].offset;
-        const size_t left = rest.size() - places[i].offset;
-        chars = chars_at_from + places[i].chars - marker_chars;
-        last_was_marker = true;
-        if (left >= 3 && std::memcmp(hit, opening, 3) == 0) {
-          // A start follows the end before it (or 0): step from that number.
-          log.Add(chars + 1 - last_number);
-          last_number = chars + 1;
-          ++matches;
-        } else if (left >= 3 && std::memcmp(hit, closing, 3) == 0) {
-          // An end is at least its start less one (an empty match).
-          log.Add(chars + 1 - last_number);
-          last_number = chars;
-        } else {
-          last_was_marker = false;  // a bracket of the text itself, counted as such
-          continue;
-        }
-        marker_chars += 3;
-        ++marker_count;
-        chars_at_last_marker = chars;
-      }
-      if (found < std::size(places)) {
-        chars = chars_at_from + total - marker_chars;
-        break;
-      }
-      // A full batch: the next one starts after its last place, a marker
-      // (whose characters are not the text's) or a bracket of the text.
-      const platform::BytePlace& last = places[found - 1];
-      if (last_was_marker) {
-        chars_at_from += last.chars - (marker_chars - 3);
-        from += last.offset + 3;
-      } else {
-        chars_at_from += last.chars + 1 - marker_chars;
-        from += last.offset + 1;
-      }
-    }
-    const uint64_t trailing = chars - chars_at_last_marker;
-    platform::RuntimeBackgroundTaskPasses(marker_count + chars - (trailing < 2 ? trailing : 2));
-  }
-  // Every match has its opening and its closing marker, in that order, so
-  // the log holds start, end, start, end and so on. The lists are written
-  // in their final place in two passes over the log, first the starts and
-  // then the ends, through a small buffer.
-  // Room for numbers as long as the last position's: memory that is reserved
-  // but never written costs nothing.
-  std::string lists;
-  lists.reserve(2 * matches * (Digits(chars + 1) + 1) + 2);
-  AppendNumbers(lists, log, matches, /*ends=*/false);
-  lists += "<>";
-  AppendNumbers(lists, log, matches, /*ends=*/true);
-  return lists;
-}
-
-// When a marker chain is used up, markers cannot tell matches from text, so
-// the positions come from the matches' own offsets instead, counting the
-// characters between one match and the next. One pass of the hook per match.
-std::string PositionsFromMatches(platform::RegEx& re, const std::string& original) {
-  // Offsets refer to the text the component searched, which is the repaired
-  // form of a text that is not valid UTF-8.
-  std::string repaired;
-  if (!platform::IsValidUtf8(original)) repaired = platform::ToValidUtf8(original);
-  const std::string& text = repaired.empty() ? original : repaired;
-  std::string starts, ends;
-  size_t counted_to = 0;   // byte offset up to which characters are counted
-  uint64_t before = 0;     // characters before counted_to
-  for (auto match = re.Search(text); match; match = re.Search()) {
-    platform::RuntimeBackgroundTask();
-    const size_t at = static_cast<size_t>(match->SubExpressionStartB(0));
-    const std::string whole = match->SubExpressionString(0);
-    if (at < counted_to || at > text.size()) break;  // cannot happen with ordered matches
-    before += CountChars(text.data() + counted_to, text.data() + at);
-    counted_to = at;
-    AppendNumber(starts, before + 1);
-    AppendNumber(ends, before + static_cast<uint64_t>(platform::Len(whole)));
-  }
-  starts += "<>";
-  starts += ends;
-  return starts;
-}
-
 }  // namespace
 
 MarkerPair ChooseMarkerPair(std::string_view text) {
@@ -273,14 +162,75 @@ MarkerPair ChooseMarkerPair(std::string_view text) {
   return pair;
 }
 
+// The positions come straight from the matches' offsets, in the order in
+// which the replace-all would mark them, counting the characters from one
+// match to the next. They are the ones the scan of the marked text finds:
+// markers never occur in the text, and no three characters across the edge
+// of a marker and the text can form one (a marker's first character is one
+// of < [ {, its last one of > ] }, its middle @ or /).
+//
+// The background-task hook is told of the passes in one call: the scan
+// makes one pass per marker and one per text character, except the last two
+// characters of the marked text when they are text, which it never reaches.
+// When a marker chain is used up there is no scan, and one pass per match.
 std::string getRegPos(const std::string& text, const std::string& pattern) {
   platform::RegEx re;
   const MarkerPair markers = ChooseMarkerPair(text);
+  const bool scanned = !markers.opening.empty() && !markers.closing.empty();
   re.SearchPattern(pattern);
-  if (markers.opening.empty() || markers.closing.empty()) return PositionsFromMatches(re, text);
-  re.ReplacementPattern(markers.opening + "\\0" + markers.closing);
-  platform::Deref(re.Options(), "RegEx.Options").ReplaceAllMatches = true;
-  return ScanMarked(re.Replace(text), markers);
+  const platform::CheckedText checked(text);
+  const std::string_view s = checked.view();
+  NumberLog log;
+  uint64_t matches = 0;
+  uint64_t chars = 0;          // characters before counted_to
+  uint64_t last_number = 0;    // the last end (0 before the first match)
+  size_t counted_to = 0;       // byte offset up to which characters are counted
+  {
+    // A used-up chain's passes are told even when a search fails.
+    struct MatchPasses {
+      const bool per_match;
+      const uint64_t& count;
+      ~MatchPasses() {
+        if (per_match) platform::RuntimeBackgroundTaskPasses(count);
+      }
+    } passes{!scanned, matches};
+    platform::MatchWalk walk;
+    platform::MatchSpan spans[256];
+    size_t found;
+    do {
+      found = re.NextMatches(checked, walk, spans, std::size(spans));
+      for (size_t i = 0; i < found; ++i) {
+        const platform::MatchSpan m = spans[i];
+        if (m.start < counted_to || m.end < m.start || m.end > s.size())
+          throw platform::RegExException("matches out of order");
+        chars += CountChars(s.data() + counted_to, m.start - counted_to);
+        // A start follows the end before it (or 0), an end is at least its
+        // start less one (an empty match): each a small step from the last.
+        log.Add(chars + 1 - last_number);
+        const uint64_t start = chars + 1;
+        chars += CountChars(s.data() + m.start, m.end - m.start);
+        log.Add(chars + 1 - start);
+        last_number = chars;
+        counted_to = m.end;
+        ++matches;
+      }
+    } while (found == std::size(spans));
+  }
+  if (scanned) {
+    const uint64_t total = chars + CountChars(s.data() + counted_to, s.size() - counted_to);
+    const uint64_t trailing = total - last_number;
+    platform::RuntimeBackgroundTaskPasses(2 * matches + total - (trailing < 2 ? trailing : 2));
+  }
+  // The log holds start, end, start, end and so on. The lists are written in
+  // their final place in two passes over it, first the starts and then the
+  // ends, through a small buffer. Room for numbers as long as the last
+  // position's: memory that is reserved but never written costs nothing.
+  std::string lists;
+  lists.reserve(2 * matches * (Digits(chars + 1) + 1) + 2);
+  AppendNumbers(lists, log, matches, /*ends=*/false);
+  lists += "<>";
+  AppendNumbers(lists, log, matches, /*ends=*/true);
+  return lists;
 }
 
 }  // namespace engine

@@ -273,6 +273,27 @@ bool RegEx::Matches(const CheckedText& text, size_t from, size_t to) {
   return matched != nullptr;
 }
 
+size_t RegEx::NextMatches(const CheckedText& text, MatchWalk& walk, MatchSpan* spans,
+                          size_t room) {
+  if (walk.done_ || room == 0) return 0;
+  rc::Walk state;
+  state.offset = walk.offset_;
+  state.after_empty = walk.after_empty_;
+  state.spans = spans;
+  state.room = room;
+  rc::Flags flags = FlagsOf(options_);
+  flags.target_checked = true;
+  flags.walk = &state;
+  rc::Error error;
+  Entry<rc::SearchTargetFn>(kRegExSearchTarget)(handle_, text.view(), replacement_pattern_, &flags,
+                                                &error);
+  walk.offset_ = state.offset;
+  walk.after_empty_ = state.after_empty;
+  walk.done_ = state.done || error.failure != rc::Failure::kNone;
+  RaiseIfFailed(error);
+  return state.found;
+}
+
 std::string RegEx::Replace(std::string_view target) {
   rc::Flags flags = FlagsOf(options_);
   rc::Error error;

@@ -12,6 +12,7 @@
 // RegExSearchPatternException (a RegExException).
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -75,6 +76,25 @@ class CheckedText {
  private:
   std::string_view view_;
   std::string own_;
+};
+
+// One match as byte offsets into the text searched: [start, end).
+struct MatchSpan {
+  size_t start = 0, end = 0;
+};
+
+// Where a walk over the matches of a text stands (RegEx::NextMatches); a new
+// one starts at the beginning of the text.
+class MatchWalk {
+ public:
+  // Whether the walk has met the end of the matches.
+  bool done() const { return done_; }
+
+ private:
+  friend class RegEx;
+  size_t offset_ = 0;
+  bool after_empty_ = false;
+  bool done_ = false;
 };
 
 class RegExOptions : public Object {
@@ -165,6 +185,17 @@ class RegEx : public Object {
   // made. Raises as Search does.
   bool Matches(const CheckedText& text);
   bool Matches(const CheckedText& text, size_t from, size_t to);
+
+  // The next matches of the text, at most `room` of them, into `spans`, in
+  // the order in which Replace with ReplaceAllMatches takes them (after an
+  // empty match the next try at the same place must not be empty, else the
+  // search moves one character on); gives how many. Fewer than `room` (none
+  // included) means the walk is over. The text is searched where it lies,
+  // is not checked again and not kept, no match object is made, and a later
+  // Search() goes on as if this call had not been made. Every call of one
+  // walk must be given the same text. Raises as Search does; the walk is
+  // then over.
+  size_t NextMatches(const CheckedText& text, MatchWalk& walk, MatchSpan* spans, size_t room);
 
   // The target with the first match, or with every match when
   // Options.ReplaceAllMatches is set, replaced by the replacement pattern

@@ -16,9 +16,22 @@
 #include <string>
 #include <string_view>
 
+#include "platform/regex.h"
 #include "platform/runtime.h"
 
 namespace platform::regex_component {
+
+// A walk over the matches of a target, taken several at a time (see
+// Flags::walk). The cursor is carried from one call to the next; `spans` has
+// room for `room` matches, and the call says how many it `found`.
+struct Walk {
+  size_t offset = 0;
+  bool after_empty = false;  // the previous match was empty and ended at offset
+  bool done = false;
+  MatchSpan* spans = nullptr;
+  size_t room = 0;
+  size_t found = 0;
+};
 
 // The options that are plain fields of RegExOptions, read afresh for every
 // operation (callers may change them at any time).
@@ -36,8 +49,13 @@ struct Flags {
   // is searched where it lies and not kept, no match object is made (a match
   // gives kProbeMatched, which is no match handle) and the walk of Search()
   // stays as it was.
+  // walk: the caller takes the next matches of the walk, in the order in
+  // which a replace-all takes them, as byte offsets; the target is searched
+  // where it lies and not kept, no match object is made (the search gives
+  // nil), and the walk of Search() stays as it was.
   bool target_checked = false;
   bool probe = false;
+  Walk* walk = nullptr;
 };
 
 // What a probing search gives for a match.

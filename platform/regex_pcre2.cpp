@@ -663,8 +663,31 @@ void* Probe(Regex& re, std::string_view target, const Flags& flags, Error* error
   return kProbeMatched;
 }
 
+// The next matches of a walk over the target (see Flags::walk), found as
+// FindNext finds them, until the walk's room is full or the matches end.
+void* WalkOn(Regex& re, std::string_view target, const Flags& flags, Error* error) {
+  Walk& walk = *flags.walk;
+  walk.found = 0;
+  if (walk.done) return nullptr;
+  if (!EnsureCompiled(re, flags, error)) {
+    walk.done = true;
+    return nullptr;
+  }
+  std::optional<ValidText> valid;
+  if (!flags.target_checked) target = valid.emplace(target).view();
+  Cursor cursor{walk.offset, walk.after_empty, false};
+  const PCRE2_SIZE* ov = re.ovector;
+  while (walk.found < walk.room && FindNext(re, target, cursor, flags, error))
+    walk.spans[walk.found++] = MatchSpan{ov[0], ov[1]};
+  walk.offset = cursor.offset;
+  walk.after_empty = cursor.after_empty;
+  walk.done = cursor.done;
+  return nullptr;
+}
+
 void* SearchTarget(void* re, std::string_view target, std::string_view replacement,
                    const Flags* flags, Error* error) {
+  if (flags->walk) return WalkOn(*static_cast<Regex*>(re), target, *flags, error);
   if (flags->probe) return Probe(*static_cast<Regex*>(re), target, *flags, error);
   return SearchFrom(*static_cast<Regex*>(re), target, 0, replacement, flags, error);
 }
