@@ -1,4 +1,4 @@
-#include <charconv>
+#include <algorithm>
 #include <cstring>
 
 #include "engine/match_positions.h"
@@ -23,6 +23,45 @@ class ParagraphPasses {
   uint64_t count_ = 0;
 };
 
+// The paragraph number as the decimal text Str gives, followed by ",",
+// counted up in place: no division per paragraph.
+class DecimalCounter {
+ public:
+  DecimalCounter() {
+    text_[kLast] = ',';
+    text_[kLast - 1] = '1';
+  }
+  std::string_view Text() const { return {text_ + first_, kLast + 1 - first_}; }
+  void Next() {
+    size_t at = kLast - 1;
+    while (text_[at] == '9') text_[at--] = '0';
+    if (at < first_) {
+      text_[at] = '1';
+      first_ = at;
+    } else {
+      ++text_[at];
+    }
+  }
+
+ private:
+  static constexpr size_t kLast = 23;  // room for every 64-bit count
+  char text_[kLast + 1] = {};
+  size_t first_ = kLast - 1;
+};
+
+// Makes room in the list for what the part of the text searched so far
+// (`done` of `total` bytes) foretells for the whole, so that a long list
+// grows a few times instead of doubling again and again, each time copying
+// all of it.
+void Grow(std::string& list, size_t done, size_t total) {
+  size_t room = 2 * list.capacity();
+  if (done > 0 && list.size() > 0) {
+    const double per_byte = static_cast<double>(list.size()) / static_cast<double>(done);
+    room = std::max(room, static_cast<size_t>(per_byte * 1.1 * static_cast<double>(total)));
+  }
+  list.reserve(std::max<size_t>(room, 256));
+}
+
 }  // namespace
 
 std::string getRegParaPos(const std::string& text, const std::string& pattern) {
@@ -37,7 +76,7 @@ std::string getRegParaPos(const std::string& text, const std::string& pattern) {
     const platform::CheckedText checked(text);
     const std::string_view all = checked.view();
     size_t paragraph = 0;
-    for (int64_t number = 1;; ++number) {
+    for (DecimalCounter number;; number.Next()) {
       passes.Begin();
       const void* cr_at = std::memchr(all.data() + paragraph, '\r', all.size() - paragraph);
       bool matched;
@@ -48,10 +87,9 @@ std::string getRegParaPos(const std::string& text, const std::string& pattern) {
       } else {
         matched = re.Matches(platform::CheckedText(checked, paragraph, all.size(), "\r"));
       }
-      if (matched) {  // the decimal text Str gives, without a string per number
-        char digits[24];
-        list.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
-        list += ',';
+      if (matched) {
+        if (list.capacity() - list.size() < 24) Grow(list, paragraph, all.size());
+        list.append(number.Text());
       }
       if (!cr_at) break;
       paragraph = next;
