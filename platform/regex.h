@@ -80,7 +80,7 @@ class CheckedText {
 
 // One match as byte offsets into the text searched: [start, end).
 struct MatchSpan {
-  size_t start = 0, end = 0;
+  size_t start, end;
 };
 
 // Where a walk over the matches of a text stands (RegEx::NextMatches); a new
