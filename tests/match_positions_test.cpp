@@ -160,6 +160,8 @@ TEST_F(MatchPositionsTest, ScanTellsTheHookOfEveryPass) {
   } cases[] = {
       {"abc", "b", 4}, {"abc", "c", 5}, {"abc", "x", 1}, {"ab", "x", 0},
       {"", "x*", 2},   {"日本語", "本", 4},
+      // A used-up chain leaves nothing to scan: one pass per match.
+      {"<@>[@]{@}ab", "[ab]", 2}, {"</>[/]{/}", "x", 0},
   };
   for (const Case& c : cases) {
     const uint64_t before = platform::RuntimeBackgroundTaskCount();
