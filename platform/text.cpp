@@ -303,11 +303,6 @@ bool TextEquals(std::string_view a, std::string_view b) {
   return a.size() == b.size() && EqualsFolded(a.data(), b.data(), a.size());
 }
 
-size_t FindAllEither(std::string_view s, char a, char b, BytePlace* places, size_t room,
-                     size_t* total) {
-  return utf8::FindAllEither(s.data(), s.size(), a, b, places, room, total);
-}
-
 bool IsValidUtf8(std::string_view bytes) { return utf8::IsValid(bytes.data(), bytes.size()); }
 
 std::string ToValidUtf8(std::string_view bytes) {

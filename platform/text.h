@@ -61,18 +61,6 @@ int32_t ToInt32(double value);
 // Text equality: the ASCII letters compare without case, all else exactly.
 bool TextEquals(std::string_view a, std::string_view b);
 
-// The places in s of the ASCII bytes a and b, in order, at most `room` of
-// them, each with the characters of s before it: one pass over the bytes,
-// for scans that count their way through a text. Gives how many it found;
-// when that is fewer than `room`, the pass reached the end and *total holds
-// the characters of the whole text.
-struct BytePlace {
-  size_t offset;  // in bytes
-  size_t chars;   // characters before it
-};
-size_t FindAllEither(std::string_view s, char a, char b, BytePlace* places, size_t room,
-                     size_t* total);
-
 // Validity of UTF-8, and the repair applied to every text that enters from
 // outside: each invalid byte becomes U+FFFD.
 bool IsValidUtf8(std::string_view bytes);

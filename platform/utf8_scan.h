@@ -16,13 +16,6 @@ inline bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 // Number of characters (bytes that are not continuation bytes) in p[0, n).
 size_t CountChars(const char* p, size_t n);
 
-// Every byte equal to `a` or `b` (both ASCII) in p[0, n), in order, at most
-// `room` of them: each one's offset and the characters before it. Gives how
-// many it found; when that is fewer than `room`, the scan reached the end
-// and *total holds the characters of the whole.
-size_t FindAllEither(const char* p, size_t n, char a, char b, BytePlace* places, size_t room,
-                     size_t* total);
-
 // Byte offset of the start of character `count` + 1 counted from p (so just
 // past `count` characters), or n when the text has no more characters.
 size_t AdvanceChars(const char* p, size_t n, size_t count);
