@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 
 namespace platform {
 
@@ -34,7 +37,22 @@ int AcceptConnection(int listen_fd, Blocking blocking) {
                    SOCK_CLOEXEC | (blocking == Blocking::kNo ? SOCK_NONBLOCK : 0));
 }
 
+int OpenProcessExitFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 #else
+  (void)pid;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+#else
+
+int OpenProcessExitFd(pid_t) {
+  errno = ENOSYS;
+  return -1;
+}
 
 namespace {
 

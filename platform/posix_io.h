@@ -24,6 +24,11 @@ int OpenLocalSocket(Blocking blocking = Blocking::kYes);
 // makes it. -1 with errno set when no connection is waiting or on failure.
 int AcceptConnection(int listen_fd, Blocking blocking = Blocking::kYes);
 
+// A descriptor that becomes readable when the child process `pid` ends,
+// without reaping it (Linux's pidfd), close-on-exec; -1 with errno set where
+// the system has none.
+int OpenProcessExitFd(pid_t pid);
+
 // Sets or clears O_NONBLOCK. False with errno set on failure.
 bool SetBlocking(int fd, Blocking blocking);
 

@@ -94,13 +94,16 @@ pid_t Spawn(const std::vector<const char*>& argv, int out_fd) {
   return rc == 0 ? pid : -rc;
 }
 
-// The end of a child process as something poll can wait for: a thread waits
-// for the process to end, without reaping it, and then closes its end of a
-// pipe. The process stays a zombie until Reap, so its id, and the id of its
-// group, cannot pass to another process while we may still signal them.
+// The end of a child process as something poll can wait for, without
+// reaping it: the system's process descriptor where it has one (Linux),
+// else a thread that waits for the end and then closes its end of a pipe.
+// The process stays a zombie until Reap, so its id, and the id of its group,
+// cannot pass to another process while we may still signal them.
 class ExitWatch {
  public:
   explicit ExitWatch(pid_t pid) : pid_(pid) {
+    fd_ = OpenProcessExitFd(pid);
+    if (fd_ >= 0) return;
     int fds[2];
     if (!OpenPipe(fds)) throw std::system_error(errno, std::generic_category(), "pipe");
     fd_ = fds[0];
@@ -122,21 +125,22 @@ class ExitWatch {
   ExitWatch(const ExitWatch&) = delete;
   ExitWatch& operator=(const ExitWatch&) = delete;
   ~ExitWatch() {
-    if (thread_.joinable()) {
+    if (!reaped_) {
       KillGroup();
       Reap(nullptr);
     }
     ::close(fd_);
   }
 
-  // Readable (at end of file) once the process has ended.
+  // Readable once the process has ended.
   int fd() const { return fd_; }
   // Ends the process and every process of its group.
   void KillGroup() const { ::kill(-pid_, SIGKILL); }
   // Waits for the process's end and takes its status; false when it was
   // lost (reaped elsewhere).
   bool Reap(int* status) {
-    thread_.join();
+    reaped_ = true;
+    if (thread_.joinable()) thread_.join();
     int ignored = 0;
     while (::waitpid(pid_, status ? status : &ignored, 0) < 0) {
       if (errno != EINTR) return false;
@@ -147,6 +151,7 @@ class ExitWatch {
  private:
   pid_t pid_;
   int fd_ = -1;
+  bool reaped_ = false;
   std::thread thread_;
 };
 
