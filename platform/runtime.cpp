@@ -7,6 +7,7 @@
 
 #include "platform/backend.h"
 #include "platform/files.h"
+#include "platform/quit_signals.h"
 #include "platform/runtime_internal.h"
 #include "platform/ui.h"
 
@@ -94,6 +95,8 @@ void NoteCall(const std::string& call) {
 
 void RuntimeInit() {
   backend::NoteCall("RuntimeInit");
+  // Before the backend: a quit request during start-up waits for the loop.
+  detail::InstallQuitSignals();
   backend::Current();
 }
 
@@ -242,6 +245,7 @@ void RuntimeResetForTesting() {
   rt().unhandled = false;
   rt().backend.reset();
   headless::ResetForTesting();
+  detail::ResetQuitSignalsForTesting();
 }
 
 void Application::MenuBar(std::shared_ptr<platform::MenuBar> bar) {

@@ -20,6 +20,7 @@
 
 #include "platform/exec_limits.h"
 #include "platform/posix_io.h"
+#include "platform/quit_signals.h"
 #include "platform/scripting_internal.h"
 #include "platform/text.h"
 
@@ -190,13 +191,14 @@ std::string Seconds(std::chrono::milliseconds t) {
 }
 
 struct Finished {
-  enum { kExited, kTimedOut, kLost } how;
+  enum { kExited, kTimedOut, kQuitting, kLost } how;
   int status = 0;  // the wait status, or errno when lost
 };
 
 // Reads the script's output while it runs, until the script itself ends
 // (not until the output ends: a process it left behind may hold the pipe),
-// or ends the script's whole group once `timeout` has passed.
+// or ends the script's whole group once `timeout` has passed, or at once
+// when the program is asked to quit.
 Finished Collect(pid_t pid, int out_fd, std::chrono::milliseconds timeout, std::string& out) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + timeout;
@@ -204,21 +206,25 @@ Finished Collect(pid_t pid, int out_fd, std::chrono::milliseconds timeout, std::
   ::fcntl(out_fd, F_SETFL, ::fcntl(out_fd, F_GETFL) | O_NONBLOCK);
   bool output_open = true;
   bool ended = false;
-  while (!ended) {
+  bool quitting = false;
+  while (!ended && !quitting) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) break;
-    pollfd fds[2] = {{watch.fd(), POLLIN, 0}, {out_fd, POLLIN, 0}};
+    pollfd fds[3] = {{watch.fd(), POLLIN, 0},
+                     {output_open ? out_fd : -1, POLLIN, 0},
+                     {detail::QuitSignalFd(), POLLIN, 0}};
     const int wait_ms = static_cast<int>(std::min<long long>(left.count(), 1'000'000));
-    const int n = ::poll(fds, output_open ? 2 : 1, wait_ms);
+    const int n = ::poll(fds, 3, wait_ms);
     if (n < 0 && errno != EINTR) break;
     if (n <= 0) continue;
     if (fds[1].revents && output_open) output_open = ReadSome(out_fd, out);
     ended = fds[0].revents != 0;
+    quitting = !ended && fds[2].revents != 0;
   }
   Finished result{Finished::kExited};
   if (!ended) {
     watch.KillGroup();
-    result.how = Finished::kTimedOut;
+    result.how = quitting ? Finished::kQuitting : Finished::kTimedOut;
   } else if (output_open) {
     ReadBuffered(out_fd, out);
   }
@@ -249,6 +255,8 @@ std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
                                const std::vector<Variant>& values,
                                std::chrono::milliseconds timeout) {
   const std::string path = Deref(script, "script file").NativePath();
+  // The program is quitting: nothing new starts.
+  if (detail::QuitSignalArrived()) return std::string();
   // The values are passed where they lie, not copied: a position list can be
   // large. argv cannot carry a NUL byte, so a value ends at its first NUL.
   std::vector<const char*> args;
@@ -294,6 +302,10 @@ std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
   const int status = finished.status;
   if (finished.how == Finished::kTimedOut) {
     ReportScriptFailure(path, "timed out after " + Seconds(timeout) + "; ended it");
+    return std::string();
+  }
+  if (finished.how == Finished::kQuitting) {
+    ReportScriptFailure(path, "ended it because the program is quitting");
     return std::string();
   }
   if (finished.how == Finished::kLost) {

@@ -20,8 +20,11 @@ namespace platform {
 // for more than two minutes is ended, with every process of its group. When
 // the script cannot be started, exits non-zero, is killed or runs out of
 // time, the result is the empty text and one line on standard error names
-// the script and what went wrong. An argument list cannot carry a NUL byte,
-// so a value ends at its first NUL.
+// the script and what went wrong. Once the system has asked the program to
+// quit (see RuntimeInit), a running script is ended at once with its group,
+// with such a line, and no further script starts: the result is the empty
+// text. An argument list cannot carry a NUL byte, so a value ends at its
+// first NUL.
 std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
                                const std::vector<Variant>& values);
 

@@ -11,6 +11,7 @@ if(VM_WITH_QT)
     without_host
     screenshots
     quit_shortcut   # size limits against outside resizes, and Ctrl+Q
+    quit_signals    # SIGTERM, SIGHUP, SIGINT take the quit item's road
     real_files)     # a capitalised extension and UTF-16 rule sets
   foreach(name ${VM_E2E_TESTS})
     set(script ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_${name}.py)

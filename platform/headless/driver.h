@@ -1,7 +1,9 @@
 // The headless backend's test driver. Tests act on the models directly
 // (Window::UserClose, Listbox::UserClickCell, ...) or queue actions for the
 // event loop, which runs them in order and returns when the application
-// quits or nothing is left to do, so a test never hangs on the loop.
+// quits or nothing is left to do, so a test never hangs on the loop. A quit
+// signal that has arrived is taken before the next action (and before the
+// first), by the quit item's road.
 #pragma once
 
 #include <functional>

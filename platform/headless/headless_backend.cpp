@@ -5,6 +5,7 @@
 
 #include "platform/backend.h"
 #include "platform/headless/driver.h"
+#include "platform/quit_signals.h"
 #include "platform/runtime.h"
 
 namespace platform::headless {
@@ -47,7 +48,11 @@ class HeadlessBackend : public backend::Backend {
     return std::make_unique<HeadlessPeer>();
   }
   void Run() override {
-    while (!state().quit && !state().queue.empty()) {
+    for (;;) {
+      // A quit signal, also one that came before the loop, goes the quit
+      // item's road before anything more runs.
+      if (detail::TakeQuitSignal()) RuntimeDispatch([] { RuntimeQuitAction(); });
+      if (state().quit || state().queue.empty()) break;
       auto action = std::move(state().queue.front());
       state().queue.pop_front();
       RuntimeDispatch(action);

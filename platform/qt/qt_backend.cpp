@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMessageBox>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -13,6 +15,8 @@
 
 #include "platform/backend.h"
 #include "platform/qt/qt_window.h"
+#include "platform/quit_signals.h"
+#include "platform/runtime.h"
 
 namespace platform::qt {
 namespace {
@@ -82,9 +86,11 @@ class QtBackend : public backend::Backend {
     // Closing the last window does not end the loop by itself: the program
     // quits from its close handler, after it has saved what it keeps.
     QApplication::setQuitOnLastWindowClosed(false);
+    WatchQuitSignals();
   }
 
   ~QtBackend() override {
+    delete quit_notifier_.data();
     // Windows that went while no loop ran are still waiting to be deleted.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (g_app && QtWindowPeer::LivePeers() == 0) {
@@ -105,12 +111,14 @@ class QtBackend : public backend::Backend {
   }
 
   void Run() override {
-    if (quit_requested_) {
-      quit_requested_ = false;
-      return;
-    }
-    QApplication::exec();
+    WatchQuitSignals();
+    in_loop_ = true;
+    // A request that came during start-up is taken before any event.
+    if (detail::TakeQuitSignal()) quit_pending_ = true;
+    if (quit_pending_) TakeQuitRoad();
+    if (!quit_requested_) QApplication::exec();
     quit_requested_ = false;
+    in_loop_ = false;
   }
 
   void RequestQuit() override {
@@ -122,15 +130,58 @@ class QtBackend : public backend::Backend {
     // Also on standard error, where a message stays once its box is gone.
     std::fprintf(stderr, "%s\n", message.c_str());
     std::fflush(stderr);
+    // The program is quitting: no box waits for an answer.
+    if (quit_pending_) return;
     QMessageBox box(QMessageBox::Information, QStringLiteral("Vellowmark"),
                     QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())),
                     QMessageBox::Ok, QApplication::activeWindow());
     box.setWindowModality(Qt::ApplicationModal);
+    open_boxes_.push_back(&box);
     box.exec();
+    open_boxes_.pop_back();
+    // A quit request closed the box: the loop takes it once this handler
+    // has returned to it.
+    if (quit_pending_ && open_boxes_.empty() && in_loop_ && quit_notifier_)
+      QMetaObject::invokeMethod(quit_notifier_, [this] { TakeQuitRoad(); }, Qt::QueuedConnection);
   }
 
  private:
+  void WatchQuitSignals() {
+    const int fd = detail::QuitSignalFd();
+    if (quit_notifier_ || fd < 0) return;
+    quit_notifier_ = new QSocketNotifier(static_cast<qintptr>(fd), QSocketNotifier::Read);
+    QObject::connect(quit_notifier_, &QSocketNotifier::activated, quit_notifier_,
+                     [this] { OnQuitSignal(); });
+  }
+
+  // The pipe became readable: in the loop itself the quit is taken now. A
+  // message box's own loop (start-up's "start the host" one, or one inside
+  // a handler) is closed as if answered, and the quit waits for the event
+  // loop proper.
+  void OnQuitSignal() {
+    if (!detail::TakeQuitSignal()) return;
+    quit_pending_ = true;
+    if (!open_boxes_.empty()) {
+      for (QMessageBox* box : open_boxes_) box->done(QMessageBox::Ok);
+      return;
+    }
+    if (in_loop_) TakeQuitRoad();
+  }
+
+  // The quit item's road, once: every window closes, its close handler
+  // runs, and the program quits.
+  void TakeQuitRoad() {
+    if (quit_taken_) return;
+    quit_taken_ = true;
+    RuntimeDispatch([] { RuntimeQuitAction(); });
+  }
+
   bool quit_requested_ = false;
+  bool in_loop_ = false;
+  bool quit_pending_ = false;
+  bool quit_taken_ = false;
+  std::vector<QMessageBox*> open_boxes_;
+  QPointer<QSocketNotifier> quit_notifier_;
 };
 
 std::unique_ptr<backend::Backend> MakeQtBackend() { return std::make_unique<QtBackend>(); }

@@ -19,6 +19,7 @@ itself; see the notes on window tests for what works without one.
 import os
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -84,6 +85,14 @@ def check_helpers():
     server, the stand-in host) has ended, with its standard error."""
     for session in list(Session.running):
         session.check_helpers()
+
+
+def _default_end_signals():
+    """In the program's process before it starts: the system's requests to
+    end it at their defaults, as a desktop starts it, even when the test
+    runner was started with one ignored (nohup, a shell's background job)."""
+    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(sig, signal.SIG_DFL)
 
 
 class Session:
@@ -230,7 +239,8 @@ class Session:
         self._out = open(os.path.join(self.dir, "stdout.txt"), "wb")
         self._err = open(os.path.join(self.dir, "stderr.txt"), "wb")
         self.proc = subprocess.Popen([program, *args], env=full, stdin=subprocess.DEVNULL,
-                                     stdout=self._out, stderr=self._err)
+                                     stdout=self._out, stderr=self._err,
+                                     preexec_fn=_default_end_signals)
         return self.proc
 
     def alive(self):
