@@ -1,6 +1,7 @@
 #include "platform/runtime.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <typeinfo>
@@ -94,6 +95,14 @@ void NoteCall(const std::string& call) {
 
 void RuntimeInit() {
   backend::NoteCall("RuntimeInit");
+  // Writing a diagnostic never ends the program: with standard error (or
+  // any pipe or socket) closed by its reader, a write fails with EPIPE
+  // instead of raising SIGPIPE. Host scripts start with it at its default
+  // again.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
   backend::Current();
 }
 

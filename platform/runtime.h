@@ -49,7 +49,9 @@ struct ClassInfo {
 };
 
 // The framework's start and end. RuntimeInit brings up the backend chosen at
-// link time (the built-in headless one unless the Qt backend is linked in).
+// link time (the built-in headless one unless the Qt backend is linked in),
+// and sets SIGPIPE to be ignored: a write to a closed pipe, standard error
+// among them, fails instead of ending the program.
 void RuntimeInit();
 int RuntimeExit();  // 0 after a normal quit (or the code given to Quit), 1
                     // after an unhandled exception
