@@ -197,25 +197,30 @@ TEST_F(ScriptingTest, ScriptGetsDefaultSignalsAndNoStrayDescriptors) {
   ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &old_mask), 0);
   int stray = ::open("/dev/null", O_RDONLY);  // deliberately without close-on-exec
   ASSERT_GE(stray, 3);
-  // The shell reports its own sets: what exec gave it.
-  auto script = Script("env",
-                       "#!/bin/sh\n"
-                       "sed -n 's/^\\(SigIgn\\|SigBlk\\):[[:space:]]*/\\1 /p' /proc/$$/status\n"
-                       "[ -e /proc/$$/fd/" + std::to_string(stray) + " ] && echo leaked\n"
-                       "exit 0\n");
-  std::string out = platform::ExecuteAppleScript(script, {});
+  // The script is cat itself, so that the sets it shows are those exec gave
+  // it (a shell would clear its mask first).
+  const std::string status = platform::ExecuteAppleScript(
+      Script("sets", "#!/bin/cat /proc/self/status\n"), {});
+  const std::string fds = platform::ExecuteAppleScript(
+      Script("fds", "#!/bin/sh\n"
+                    "[ -e /proc/$$/fd/" + std::to_string(stray) + " ] && echo leaked\n"
+                    "echo checked\n"),
+      {});
   ::close(stray);
   ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &old[i], nullptr);
 
-  EXPECT_EQ(out.find("leaked"), std::string::npos) << out;
-  std::istringstream lines(out);
-  std::map<std::string, unsigned long long> sets;
-  std::string name, mask;
-  while (lines >> name >> mask) sets[name] = std::stoull(mask, nullptr, 16);
-  ASSERT_EQ(sets.size(), 2u) << out;
-  EXPECT_EQ(sets["SigIgn"], 0u) << "signals ignored in the script:\n" << out;
-  EXPECT_EQ(sets["SigBlk"], 0u) << "signals blocked in the script:\n" << out;
+  EXPECT_EQ(fds, "checked");
+  std::istringstream lines(status);
+  std::map<std::string, std::string> sets;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos && line.compare(0, 3, "Sig") == 0)
+      sets[line.substr(0, colon)] = line.substr(line.find_first_not_of(" \t", colon + 1));
+  }
+  ASSERT_TRUE(sets.count("SigIgn") && sets.count("SigBlk")) << status;
+  EXPECT_EQ(std::stoull(sets["SigIgn"], nullptr, 16), 0u) << "ignored: " << sets["SigIgn"];
+  EXPECT_EQ(std::stoull(sets["SigBlk"], nullptr, 16), 0u) << "blocked: " << sets["SigBlk"];
 }
 
 // A script that leaves a process behind holding its output: the call ends
