@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -217,7 +218,8 @@ struct Finished {
 // has passed `ceiling` bytes. `out` never holds more than ceiling + 1 bytes.
 Finished Collect(pid_t pid, int out_fd, std::chrono::milliseconds timeout, size_t ceiling,
                  std::string& out) {
-  const size_t most = ceiling + 1;  // one byte past the ceiling tells it was passed
+  // One byte past the ceiling tells it was passed.
+  const size_t most = ceiling < SIZE_MAX ? ceiling + 1 : ceiling;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + timeout;
   ExitWatch watch(pid);
