@@ -1,6 +1,7 @@
 #include "platform/runtime.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <typeinfo>
@@ -95,6 +96,14 @@ void NoteCall(const std::string& call) {
 
 void RuntimeInit() {
   backend::NoteCall("RuntimeInit");
+  // Writing a diagnostic never ends the program: with standard error (or
+  // any pipe or socket) closed by its reader, a write fails with EPIPE
+  // instead of raising SIGPIPE. Host scripts start with it at its default
+  // again.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
   // Before the backend: a quit request during start-up waits for the loop.
   detail::InstallQuitSignals();
   backend::Current();

@@ -50,10 +50,12 @@ struct ClassInfo {
 
 // The framework's start and end. RuntimeInit brings up the backend chosen at
 // link time (the built-in headless one unless the Qt backend is linked in),
-// and from then on the system's requests to end the program (SIGTERM,
-// SIGHUP, SIGINT) reach the event loop, which takes the quit item's road
-// (RuntimeQuitAction) once, as soon as it runs; a host script running then
-// is ended and no other one starts.
+// and sets SIGPIPE to be ignored: a write to a closed pipe, standard error
+// among them, fails instead of ending the program. From then on the
+// system's requests to end the program (SIGTERM, SIGHUP, SIGINT) reach the
+// event loop, which takes the quit item's road (RuntimeQuitAction) once, as
+// soon as it runs; a host script running then is ended and no other one
+// starts.
 void RuntimeInit();
 int RuntimeExit();  // 0 after a normal quit (or the code given to Quit), 1
                     // after an unhandled exception

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -61,9 +62,9 @@ void ReportScriptFailure(const std::string& path, const std::string& what) {
   }
 }
 
-// Spawns argv[0] in a process group of its own, with stdin on /dev/null,
-// stdout on `out_fd` and stderr shared; returns the pid or -errno.
-// `argv` ends with nullptr.
+// Spawns argv[0] in a session (and so a process group) of its own, with
+// stdin on /dev/null, stdout on `out_fd` and stderr shared; returns the pid
+// or -errno. `argv` ends with nullptr.
 pid_t Spawn(const std::vector<const char*>& argv, int out_fd) {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -73,18 +74,25 @@ pid_t Spawn(const std::vector<const char*>& argv, int out_fd) {
   posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
   // Descriptors the process opened without close-on-exec stay out of the
   // script.
-  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID;
   KeepOnlyStandardStreams(&actions, &flags);
-  // A caller that ignores SIGPIPE or blocks signals must not pass that on.
-  sigset_t none, pipe_only;
+  // The program ignores SIGPIPE, and a caller may ignore or block more; an
+  // ignored signal would stay ignored across exec. The script starts with
+  // every signal at its default and none blocked. Every signal means every
+  // bit: glibc's sigfillset leaves out the two signals it keeps for itself,
+  // and its posix_spawn then hands those on ignored.
+  sigset_t none, every;
   sigemptyset(&none);
-  sigemptyset(&pipe_only);
-  sigaddset(&pipe_only, SIGPIPE);
+  sigfillset(&every);
+  std::memset(&every, 0xff, sizeof every);
+  sigdelset(&every, SIGKILL);
+  sigdelset(&every, SIGSTOP);
   posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &pipe_only);
-  // Its own group, so that a script that runs too long is ended together
-  // with whatever it started.
-  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setsigdefault(&attr, &every);
+  // Its own session: its process id is its group's, so that a script that
+  // runs too long is ended together with whatever it started, and no
+  // terminal the program was started from stops it for writing to standard
+  // error (job control with tostop) or sends it the terminal's signals.
   posix_spawnattr_setflags(&attr, flags);
 
   pid_t pid = -1;
@@ -156,14 +164,19 @@ class ExitWatch {
   std::thread thread_;
 };
 
-// Reads one piece of what is waiting on the non-blocking fd into `out`;
-// false once the pipe has reached its end or failed, true while more may
-// come.
-bool ReadSome(int fd, std::string& out) {
+// Reads one piece of what is waiting on the non-blocking fd into `out`, so
+// that `out` holds at most `most` bytes; false once the pipe has reached
+// its end or failed, true while more may come.
+bool ReadSome(int fd, std::string& out, size_t most) {
   char buffer[65536];
+  const size_t room = most > out.size() ? most - out.size() : 0;
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, room));
     if (n > 0) {
+      const size_t need = out.size() + static_cast<size_t>(n);
+      // The usual doubling, but never past `most`: near the ceiling it
+      // would take twice the memory the output may have.
+      if (need > out.capacity()) out.reserve(std::min(std::max(need, 2 * out.capacity()), most));
       out.append(buffer, static_cast<size_t>(n));
       return true;
     }
@@ -173,16 +186,15 @@ bool ReadSome(int fd, std::string& out) {
 }
 
 // What lies in the pipe now, and nothing that arrives later: a process the
-// script left behind may go on writing.
-void ReadBuffered(int fd, std::string& out) {
+// script left behind may go on writing. At most `most` bytes in all.
+void ReadBuffered(int fd, std::string& out, size_t most) {
   int waiting = 0;
   if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0) return;
-  const size_t goal = out.size() + static_cast<size_t>(waiting);
+  const size_t goal = std::min(out.size() + static_cast<size_t>(waiting), most);
   for (size_t before = 0; out.size() < goal && out.size() != before;) {
     before = out.size();
-    if (!ReadSome(fd, out)) break;
+    if (!ReadSome(fd, out, goal)) break;
   }
-  if (out.size() > goal) out.resize(goal);
 }
 
 std::string Seconds(std::chrono::milliseconds t) {
@@ -190,16 +202,26 @@ std::string Seconds(std::chrono::milliseconds t) {
   return std::to_string(t.count()) + " ms";
 }
 
+std::string Bytes(size_t n) {
+  if (n > 0 && n % (size_t{1} << 20) == 0) return std::to_string(n >> 20) + " MiB";
+  if (n > 0 && n % (size_t{1} << 10) == 0) return std::to_string(n >> 10) + " KiB";
+  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
+
 struct Finished {
-  enum { kExited, kTimedOut, kQuitting, kLost } how;
+  enum { kExited, kTimedOut, kTooMuch, kQuitting, kLost } how;
   int status = 0;  // the wait status, or errno when lost
 };
 
 // Reads the script's output while it runs, until the script itself ends
 // (not until the output ends: a process it left behind may hold the pipe),
-// or ends the script's whole group once `timeout` has passed, or at once
-// when the program is asked to quit.
-Finished Collect(pid_t pid, int out_fd, std::chrono::milliseconds timeout, std::string& out) {
+// or ends the script's whole group once `timeout` has passed or the output
+// has passed `ceiling` bytes, or at once when the program is asked to quit.
+// `out` never holds more than ceiling + 1 bytes.
+Finished Collect(pid_t pid, int out_fd, std::chrono::milliseconds timeout, size_t ceiling,
+                 std::string& out) {
+  // One byte past the ceiling tells it was passed.
+  const size_t most = ceiling < SIZE_MAX ? ceiling + 1 : ceiling;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + timeout;
   ExitWatch watch(pid);
@@ -217,16 +239,19 @@ Finished Collect(pid_t pid, int out_fd, std::chrono::milliseconds timeout, std::
     const int n = ::poll(fds, 3, wait_ms);
     if (n < 0 && errno != EINTR) break;
     if (n <= 0) continue;
-    if (fds[1].revents && output_open) output_open = ReadSome(out_fd, out);
+    if (fds[1].revents && output_open) output_open = ReadSome(out_fd, out, most);
+    if (out.size() > ceiling) break;
     ended = fds[0].revents != 0;
     quitting = !ended && fds[2].revents != 0;
   }
+  if (ended && output_open && out.size() <= ceiling) ReadBuffered(out_fd, out, most);
   Finished result{Finished::kExited};
-  if (!ended) {
+  if (out.size() > ceiling) {
+    watch.KillGroup();
+    result.how = Finished::kTooMuch;
+  } else if (!ended) {
     watch.KillGroup();
     result.how = quitting ? Finished::kQuitting : Finished::kTimedOut;
-  } else if (output_open) {
-    ReadBuffered(out_fd, out);
   }
   if (!watch.Reap(&result.status)) {
     result.how = Finished::kLost;
@@ -253,7 +278,7 @@ namespace detail {
 
 std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
                                const std::vector<Variant>& values,
-                               std::chrono::milliseconds timeout) {
+                               std::chrono::milliseconds timeout, size_t output_ceiling) {
   const std::string path = Deref(script, "script file").NativePath();
   // The program is quitting: nothing new starts.
   if (detail::QuitSignalArrived()) return std::string();
@@ -284,7 +309,7 @@ std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
   std::string out;
   Finished finished{Finished::kLost};
   try {
-    finished = Collect(pid, fds[0], timeout, out);
+    finished = Collect(pid, fds[0], timeout, output_ceiling, out);
   } catch (const std::system_error& e) {
     // Nothing could watch the script (no thread, no pipe): it ends at once.
     ::kill(-pid, SIGKILL);
@@ -306,6 +331,10 @@ std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
   }
   if (finished.how == Finished::kQuitting) {
     ReportScriptFailure(path, "ended it because the program is quitting");
+    return std::string();
+  }
+  if (finished.how == Finished::kTooMuch) {
+    ReportScriptFailure(path, "wrote more than " + Bytes(output_ceiling) + "; ended it");
     return std::string();
   }
   if (finished.how == Finished::kLost) {
@@ -336,7 +365,8 @@ std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
 
 std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
                                const std::vector<Variant>& values) {
-  return detail::ExecuteAppleScript(script, values, detail::kScriptTimeout);
+  return detail::ExecuteAppleScript(script, values, detail::kScriptTimeout,
+                                    detail::kScriptOutputCeiling);
 }
 
 // ---- Apple events ----

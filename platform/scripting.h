@@ -16,15 +16,17 @@ namespace platform {
 // itself as an executable. No shell is involved, standard input is empty and
 // standard error passes through. The result is the standard output less one
 // final LF, made valid UTF-8: what the script wrote until it ended, however
-// long a process it left behind keeps the output open. A script that runs
-// for more than two minutes is ended, with every process of its group. When
-// the script cannot be started, exits non-zero, is killed or runs out of
-// time, the result is the empty text and one line on standard error names
-// the script and what went wrong. Once the system has asked the program to
-// quit (see RuntimeInit), a running script is ended at once with its group,
-// with such a line, and no further script starts: the result is the empty
-// text. An argument list cannot carry a NUL byte, so a value ends at its
-// first NUL.
+// long a process it left behind keeps the output open. The script runs in a
+// session of its own (a terminal's job control never stops it), with every
+// signal at its default and none blocked. A script that runs for more than
+// two minutes, or writes more than 512 MiB, is ended with every process of
+// its group. When the script cannot be started, exits non-zero, is killed,
+// runs out of time or writes too much, the result is the empty text and one
+// line on standard error names the script and what went wrong. An argument
+// list cannot carry a NUL byte, so a value ends at its first NUL. Once the
+// system has asked the program to quit (see RuntimeInit), a running script is
+// ended at once with its group, with such a line, and no further script
+// starts: the result is the empty text.
 std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
                                const std::vector<Variant>& values);
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,10 +16,17 @@ namespace platform::detail {
 // as long as AppleScript waits for the answer to an Apple event.
 inline constexpr std::chrono::milliseconds kScriptTimeout = std::chrono::minutes(2);
 
-// ExecuteAppleScript with the time limit given; the program always runs its
-// scripts with kScriptTimeout.
+// How much standard output a host script may write before it is ended and
+// counts as failed: far more than any real document's text, far less than
+// the memory a script that prints without end would take from the program.
+inline constexpr size_t kScriptOutputCeiling = size_t{512} << 20;
+
+// ExecuteAppleScript with the time limit and output ceiling given; the
+// program always runs its scripts with kScriptTimeout and
+// kScriptOutputCeiling.
 std::string ExecuteAppleScript(const std::shared_ptr<FolderItem>& script,
                                const std::vector<Variant>& values,
-                               std::chrono::milliseconds timeout);
+                               std::chrono::milliseconds timeout,
+                               size_t output_ceiling = kScriptOutputCeiling);
 
 }  // namespace platform::detail

@@ -9,6 +9,7 @@ if(VM_WITH_QT)
     clearing_overrides
     window_prefs
     without_host
+    closed_stderr   # standard error a pipe without a reader
     screenshots
     quit_shortcut   # size limits against outside resizes, and Ctrl+Q
     quit_signals    # SIGTERM, SIGHUP, SIGINT take the quit item's road

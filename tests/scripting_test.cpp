@@ -9,8 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -19,9 +20,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "platform/scripting.h"
@@ -60,11 +64,14 @@ class ScriptingTest : public ::testing::Test {
   // Runs the script with standard error caught in a file; gives the result.
   std::string RunCatchingStderr(const std::shared_ptr<FolderItem>& script,
                                 const std::vector<Variant>& values, std::string* err) const {
+    return CatchingStderr([&] { return platform::ExecuteAppleScript(script, values); }, err);
+  }
+  std::string CatchingStderr(const std::function<std::string()>& run, std::string* err) const {
     std::string path = (dir_ / "stderr.log").string();
     int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int saved = ::dup(STDERR_FILENO);
     ::dup2(file, STDERR_FILENO);
-    std::string result = platform::ExecuteAppleScript(script, values);
+    std::string result = run();
     ::dup2(saved, STDERR_FILENO);
     ::close(saved);
     ::close(file);
@@ -169,22 +176,51 @@ TEST_F(ScriptingTest, ScriptStderrPassesThroughAndSuccessAddsNothing) {
   EXPECT_EQ(err, "from-script\n");
 }
 
+// The program ignores SIGPIPE, and a caller may ignore or block more: the
+// script still starts with every signal at its default and none blocked.
 TEST_F(ScriptingTest, ScriptGetsDefaultSignalsAndNoStrayDescriptors) {
-  auto old = std::signal(SIGPIPE, SIG_IGN);
+  // (SIGCHLD stays: ignored, it would take the script's status away.)
+  const int kSignals[] = {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGUSR1, SIGTTOU, SIGTSTP};
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction old[std::size(kSignals)];
+  sigset_t blocked, old_mask;
+  sigemptyset(&blocked);
+  for (size_t i = 0; i < std::size(kSignals); ++i) {
+    ASSERT_EQ(::sigaction(kSignals[i], &ignore, &old[i]), 0);
+    sigaddset(&blocked, kSignals[i]);
+  }
+  sigaddset(&blocked, SIGUSR2);
+  sigaddset(&blocked, SIGALRM);
+  sigaddset(&blocked, SIGCHLD);
+  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &old_mask), 0);
   int stray = ::open("/dev/null", O_RDONLY);  // deliberately without close-on-exec
   ASSERT_GE(stray, 3);
-  auto script = Script("env",
-                       "#!/bin/sh\n"
-                       "sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status\n"
-                       "[ -e /proc/$$/fd/" + std::to_string(stray) + " ] && echo leaked\n"
-                       "exit 0\n");
-  std::string out = platform::ExecuteAppleScript(script, {});
+  // The script is cat itself, so that the sets it shows are those exec gave
+  // it (a shell would clear its mask first).
+  const std::string status = platform::ExecuteAppleScript(
+      Script("sets", "#!/bin/cat /proc/self/status\n"), {});
+  const std::string fds = platform::ExecuteAppleScript(
+      Script("fds", "#!/bin/sh\n"
+                    "[ -e /proc/$$/fd/" + std::to_string(stray) + " ] && echo leaked\n"
+                    "echo checked\n"),
+      {});
   ::close(stray);
-  std::signal(SIGPIPE, old);
-  ASSERT_FALSE(out.empty());
-  EXPECT_EQ(out.find("leaked"), std::string::npos) << out;
-  unsigned long long ignored = std::stoull(out.substr(0, out.find('\n')), nullptr, 16);
-  EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << out;
+  ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &old[i], nullptr);
+
+  EXPECT_EQ(fds, "checked");
+  std::istringstream lines(status);
+  std::map<std::string, std::string> sets;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos && line.compare(0, 3, "Sig") == 0)
+      sets[line.substr(0, colon)] = line.substr(line.find_first_not_of(" \t", colon + 1));
+  }
+  ASSERT_TRUE(sets.count("SigIgn") && sets.count("SigBlk")) << status;
+  EXPECT_EQ(std::stoull(sets["SigIgn"], nullptr, 16), 0u) << "ignored: " << sets["SigIgn"];
+  EXPECT_EQ(std::stoull(sets["SigBlk"], nullptr, 16), 0u) << "blocked: " << sets["SigBlk"];
 }
 
 // A script that leaves a process behind holding its output: the call ends
@@ -272,6 +308,167 @@ TEST_F(ScriptingTest, AScriptThatRunsTooLongIsEndedWithItsGroup) {
     pid_t group = 0;
     if (in >> group && group > 1) ::kill(-group, SIGKILL);
   }
+}
+
+// A fifo the test reads, which a script and what it starts hold open for
+// writing: once every writer has gone, the whole group has ended.
+class HeldFifo {
+ public:
+  explicit HeldFifo(const fs::path& path) : path_(path.string()) {
+    EXPECT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(fd_, 0);
+  }
+  ~HeldFifo() {
+    // A group that outlived a failed test is the test's to end; while one
+    // of it holds the fifo, its id is still its own.
+    std::ifstream in(path_ + ".pid");
+    pid_t group = 0;
+    pollfd p{fd_, POLLIN, 0};
+    if (in >> group && group > 1 && !(::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP)))
+      ::kill(-group, SIGKILL);
+    ::close(fd_);
+    ::unlink(path_.c_str());
+    ::unlink((path_ + ".pid").c_str());
+  }
+  // Shell lines that hold the fifo in the script and in a process it
+  // leaves behind.
+  std::string HoldLines() const {
+    return "exec 3>'" + path_ + "'\nsleep 1000 &\necho $$ > '" + path_ + ".pid'\n";
+  }
+  bool WritersGone() const { return ::WritersGone(fd_); }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// Output up to the ceiling is the result; one byte more, or output without
+// end, ends the script with its group and counts as failed: empty result,
+// one line naming the ceiling.
+TEST_F(ScriptingTest, OutputPastTheCeilingEndsTheScriptWithItsGroup) {
+  const size_t ceiling = 100000;
+  auto writes = [](size_t n) {
+    return "head -c " + std::to_string(n) + " /dev/zero | tr '\\0' x\n";
+  };
+  struct Case {
+    const char* label;
+    std::string body;
+    bool passes;
+    size_t x_in_result;
+  } cases[] = {
+      {"exactly the ceiling", writes(ceiling), true, ceiling},
+      {"the ceiling's last byte a line feed", writes(ceiling - 1) + "echo\n", true, ceiling - 1},
+      {"one byte more, then waits", writes(ceiling + 1) + "exec sleep 1000\n", false, 0},
+      {"one byte more, then ends", writes(ceiling + 1), false, 0},
+      {"a line feed past the ceiling", writes(ceiling) + "echo\n", false, 0},
+      {"far more at once, then ends", writes(4 * ceiling), false, 0},
+      {"without end", "exec yes 'line of output'\n", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    HeldFifo held(dir_ / "held");
+    // A failing script leaves a process behind that the group kill must end.
+    auto script = Script("writes", "#!/bin/sh\n" + (c.passes ? "" : held.HoldLines()) + c.body);
+    std::string err;
+    // The time limit only guards against a hang: the ceiling must end it.
+    const std::string out = CatchingStderr(
+        [&] {
+          return platform::detail::ExecuteAppleScript(script, {}, std::chrono::minutes(2),
+                                                      ceiling);
+        },
+        &err);
+    if (c.passes) {
+      EXPECT_EQ(out, std::string(c.x_in_result, 'x'));
+      EXPECT_EQ(err, "");
+      continue;
+    }
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find(script->NativePath()), std::string::npos) << err;
+    EXPECT_NE(err.find("wrote more than 100000 bytes"), std::string::npos) << err;
+    EXPECT_TRUE(held.WritersGone()) << "the script's group outlived the ceiling";
+  }
+}
+
+// The program's own ceiling: a script that prints without end is ended
+// once it has written 512 MiB, and the program lives on.
+TEST_F(ScriptingTest, AScriptThatPrintsWithoutEndIsEndedAt512MiB) {
+  HeldFifo held(dir_ / "held");
+  auto script = Script("yes", "#!/bin/sh\n" + held.HoldLines() +
+                                  "exec yes 'a line of a document that never ends'\n");
+  std::string err;
+  EXPECT_EQ(RunCatchingStderr(script, {}, &err), "");
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_NE(err.find(script->NativePath() + ": wrote more than 512 MiB; ended it"),
+            std::string::npos)
+      << err;
+  EXPECT_TRUE(held.WritersGone()) << "the script's group outlived the ceiling";
+}
+
+// Started from a terminal with "stty tostop", the program is in the
+// terminal's foreground; a script that writes to standard error (the
+// terminal) must still run to its end, not be stopped as a background job.
+TEST_F(ScriptingTest, AScriptRunsToItsEndUnderATerminalWithTostop) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0) << std::strerror(errno);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string terminal = ::ptsname(master);
+  auto script = Script("warns", "#!/bin/sh\necho to-the-terminal >&2\necho result\n");
+  int result_pipe[2];
+  ASSERT_EQ(::pipe2(result_pipe, O_CLOEXEC), 0);
+
+  // A child of the test is the terminal's session leader and its
+  // foreground job, as a shell would start the program.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(result_pipe[0]);
+    ::close(master);
+    const int tty = ::open(terminal.c_str(), O_RDWR);
+    termios mode{};
+    if (::setsid() < 0 || tty < 0 || ::ioctl(tty, TIOCSCTTY, 0) != 0 ||
+        ::tcgetattr(tty, &mode) != 0)
+      ::_exit(10);
+    mode.c_lflag |= TOSTOP;
+    if (::tcsetattr(tty, TCSANOW, &mode) != 0 || ::tcsetpgrp(tty, ::getpgrp()) != 0 ||
+        ::dup2(tty, STDERR_FILENO) < 0)
+      ::_exit(11);
+    // Stopped by SIGTTOU, the script would be ended only by this limit.
+    const std::string out =
+        platform::detail::ExecuteAppleScript(script, {}, std::chrono::seconds(30));
+    const bool written = ::write(result_pipe[1], out.data(), out.size()) ==
+                         static_cast<ssize_t>(out.size());
+    ::_exit(written ? 0 : 12);
+  }
+  ::close(result_pipe[1]);
+
+  // Reads what the terminal shows while the child runs (the guard only
+  // catches a hang), and the result, until the child has closed both.
+  std::string shown, result;
+  pollfd fds[2] = {{master, POLLIN, 0}, {result_pipe[0], POLLIN, 0}};
+  const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while ((fds[0].fd >= 0 || fds[1].fd >= 0) && std::chrono::steady_clock::now() < guard) {
+    if (::poll(fds, 2, 1000) <= 0) continue;
+    for (pollfd& p : fds) {
+      if (!p.revents) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(p.fd, buffer, sizeof buffer);
+      if (n > 0) (&p == &fds[0] ? shown : result).append(buffer, static_cast<size_t>(n));
+      else if (!(n < 0 && errno == EINTR)) p.fd = -1;  // EIO: the terminal's session ended
+    }
+  }
+  ::close(result_pipe[0]);
+  ::close(master);
+  if (fds[1].fd >= 0) ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_LT(fds[1].fd, 0) << "the child hung";
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "the terminal set-up failed: status " << status;
+  EXPECT_EQ(result, "result");
+  EXPECT_NE(shown.find("to-the-terminal"), std::string::npos) << shown;
 }
 
 // ---- Apple events ----

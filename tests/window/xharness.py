@@ -210,10 +210,11 @@ class Session:
         os.makedirs(config, exist_ok=True)
         return runtime, config
 
-    def start_program(self, program, env=None, args=()):
+    def start_program(self, program, env=None, args=(), stderr=None):
         """Starts the program on this display. `env` adds to (or, with a
         value of None, removes from) a base environment that has the private
-        XDG folders."""
+        XDG folders. Its standard error goes to a file that output() reads,
+        or to `stderr` (a descriptor) when that is given."""
         if not os.access(program, os.X_OK):
             raise Skip("program not built: " + program)
         runtime, config = self.private_dirs()
@@ -239,7 +240,8 @@ class Session:
         self._out = open(os.path.join(self.dir, "stdout.txt"), "wb")
         self._err = open(os.path.join(self.dir, "stderr.txt"), "wb")
         self.proc = subprocess.Popen([program, *args], env=full, stdin=subprocess.DEVNULL,
-                                     stdout=self._out, stderr=self._err,
+                                     stdout=self._out,
+                                     stderr=self._err if stderr is None else stderr,
                                      preexec_fn=_default_end_signals)
         return self.proc
 
