@@ -52,11 +52,12 @@ TEST(ScreenPlacementTest, FrameStaysWhileItsTitleBarShowsElseGoesToTheNearestScr
       {"wider and taller than the screen", {5000, 40, 1400, 1100}, 24, {kMain}, {0, 0}},
       {"a screen of no size counts for nothing", {5000, 40, 300, 219}, 24, {{4000, 0, 0, 0}, kMain}, {980, 40}},
 
-      // Monitors left of and above the main one, and the ends of int: the
-      // distances to compare span more than 2^32 each way.
+      // A monitor left of the main one, and monitors at the ends of int:
+      // the distances to compare span more than 2^32 each way.
       {"off the left monitor's far side", {-99999, 90, 300, 219}, 24, {kMain, kLeft}, {-1280, 90}},
       {"far right of the main screen, a monitor on its left", {INT_MAX, 90, 300, 219}, 24, {kLeft, kMain}, {980, 90}},
-      {"on the monitor at the far negative corner", {INT_MIN, INT_MIN, 300, 219}, 24, {kMain, kFarLow}, {INT_MIN, INT_MIN}},
+      {"on the monitor at the far negative corner", {INT_MIN, INT_MIN, 300, 219}, 24, {kMain, kFarLow},
+       {INT_MIN, INT_MIN}},
       {"the far positive corner, a monitor at the far negative one", {INT_MAX, INT_MAX, 300, 219}, 24,
        {kMain, kFarLow}, {980, 805}},
       {"the far positive corner and wide, a monitor at the far negative one", {INT_MAX, INT_MAX, INT_MAX, INT_MAX}, 24,
