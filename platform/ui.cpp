@@ -231,19 +231,23 @@ MenuBar::~MenuBar() {
 
 std::pair<int, int> PlaceFrameOnScreens(const ScreenRect& frame, int title_height,
                                         const std::vector<ScreenRect>& screens) {
-  // 64-bit throughout: a position read from a file may lie anywhere.
+  // 64-bit edges: a position read from a file may lie anywhere, and an edge
+  // is an int plus an int.
   using I = int64_t;
   const I left = frame.left, top = frame.top;
   const I right = left + std::max(frame.width, 1), bottom = top + std::max(title_height, 1);
-  // The squared distance from the title bar to each screen: 0 on it.
+  // The squared distance from the title bar to each screen: 0 on it. A gap
+  // between edges reaches 2^33 (a frame near INT_MAX, a screen near
+  // INT_MIN), so its square and their sum need more than 64 bits.
+  using D = unsigned __int128;
   const ScreenRect* nearest = nullptr;
-  I best = 0;
+  D best = 0;
   for (const ScreenRect& s : screens) {
     if (s.width <= 0 || s.height <= 0) continue;
     const I s_right = I{s.left} + s.width, s_bottom = I{s.top} + s.height;
     const I dx = right <= s.left ? s.left - right + 1 : left >= s_right ? left - s_right + 1 : 0;
     const I dy = bottom <= s.top ? s.top - bottom + 1 : top >= s_bottom ? top - s_bottom + 1 : 0;
-    const I d = dx * dx + dy * dy;
+    const D d = D(dx) * D(dx) + D(dy) * D(dy);  // dx, dy >= 0
     if (d == 0) return {frame.left, frame.top};
     if (!nearest || d < best) {
       nearest = &s;

@@ -35,7 +35,7 @@ if [ "$(uname -s 2>/dev/null)" = Darwin ]; then
 fi
 
 PKGS="cmake ninja-build g++ make pkg-config libpcre2-dev libgtest-dev libgmock-dev googletest
-libbenchmark-dev qt6-base-dev libgl-dev xvfb xdotool x11-utils imagemagick xauth
+libbenchmark-dev qt6-base-dev libgl-dev libxcb1-dev xvfb xdotool x11-utils imagemagick xauth
 fonts-ipafont-gothic python3 python3-xlib clang libclang-rt-14-dev"
 # The macOS compile check installs its toolchain with npm; a machine that
 # has no npm of its own gets Debian's.

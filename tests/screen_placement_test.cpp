@@ -15,6 +15,9 @@ namespace {
 const ScreenRect kMain{0, 0, 1280, 1024};
 const ScreenRect kRight{1280, 0, 800, 600};  // beside the main screen, shorter
 const ScreenRect kAbove{0, -768, 1024, 768};
+const ScreenRect kLeft{-1280, 0, 1280, 1024};  // a monitor left of the main one
+const ScreenRect kFarLow{INT_MIN, INT_MIN, 1024, 768};
+const ScreenRect kFarHigh{INT_MAX - 1023, INT_MAX - 767, 1024, 768};  // ends at the last int
 
 struct Case {
   const char* what;
@@ -48,6 +51,25 @@ TEST(ScreenPlacementTest, FrameStaysWhileItsTitleBarShowsElseGoesToTheNearestScr
       {"right of the second screen", {5000, 300, 300, 219}, 24, {kMain, kRight}, {1780, 300}},
       {"wider and taller than the screen", {5000, 40, 1400, 1100}, 24, {kMain}, {0, 0}},
       {"a screen of no size counts for nothing", {5000, 40, 300, 219}, 24, {{4000, 0, 0, 0}, kMain}, {980, 40}},
+
+      // A monitor left of the main one, and monitors at the ends of int:
+      // the distances to compare span more than 2^32 each way.
+      {"off the left monitor's far side", {-99999, 90, 300, 219}, 24, {kMain, kLeft}, {-1280, 90}},
+      {"far right of the main screen, a monitor on its left", {INT_MAX, 90, 300, 219}, 24, {kLeft, kMain}, {980, 90}},
+      {"on the monitor at the far negative corner", {INT_MIN, INT_MIN, 300, 219}, 24, {kMain, kFarLow},
+       {INT_MIN, INT_MIN}},
+      {"the far positive corner, a monitor at the far negative one", {INT_MAX, INT_MAX, 300, 219}, 24,
+       {kMain, kFarLow}, {980, 805}},
+      {"the far positive corner and wide, a monitor at the far negative one", {INT_MAX, INT_MAX, INT_MAX, INT_MAX}, 24,
+       {kFarLow, kMain}, {0, 0}},
+      {"the far negative corner, a monitor at the far positive one", {INT_MIN, INT_MIN, 300, 219}, 24,
+       {kFarHigh, kMain}, {0, 0}},
+      {"the far negative corner, only a monitor at the far positive one", {INT_MIN, INT_MIN, 300, 219}, 24,
+       {kFarHigh}, {INT_MAX - 1023, INT_MAX - 767}},
+      {"the far positive corner, monitors at both far corners", {INT_MAX - 2000, INT_MAX - 2000, 300, 219}, 24,
+       {kFarLow, kMain, kFarHigh}, {INT_MAX - 1023, INT_MAX - 767}},
+      {"a monitor from the last int rightwards, above", {INT_MIN, 0, 300, 219}, 24,
+       {{INT_MAX, INT_MIN, INT_MAX, INT_MAX}}, {INT_MAX, -220}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

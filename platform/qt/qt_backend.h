@@ -2,6 +2,9 @@
 // own code never includes this header.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
 class QMainWindow;
 
 namespace platform {
@@ -17,5 +20,12 @@ QMainWindow* WidgetOf(const Window& window);
 // Brings the Qt window up to date with its model at once, as the backend
 // does before it hands input back.
 void FlushWindow(const Window& window);
+
+namespace detail {
+// The clock (milliseconds) that times a press against the window's last
+// activation where the window system gives neither a time (Qt's offscreen
+// platform, Cocoa); an empty one restores the steady clock.
+void SetActivationClock(std::function<int64_t()> clock);
+}  // namespace detail
 
 }  // namespace platform::qt

@@ -101,9 +101,6 @@ class ListClickFilter : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override {
     switch (e->type()) {
-      case QEvent::MouseMove:
-        if (e->spontaneous() && link_->peer) link_->peer->PointerMovedOverList();
-        return false;
       case QEvent::MouseButtonRelease:
         if (static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton && swallow_release_) {
           swallow_release_ = false;
@@ -117,9 +114,12 @@ class ListClickFilter : public QObject {
         return QObject::eventFilter(watched, e);
     }
     auto* mouse = static_cast<QMouseEvent*>(e);
-    if (mouse->button() != Qt::LeftButton || !link_->peer) return false;
+    if (!link_->peer) return false;
     std::shared_ptr<PeerLink> link = link_;  // this filter may go with the window
-    if (link->peer->TakeActivatingPress()) return Swallow();
+    // Any button's press uses the activation up; the left one's starts nothing.
+    if (e->type() == QEvent::MouseButtonPress && link->peer->TakeActivatingPress(*mouse))
+      return mouse->button() == Qt::LeftButton ? Swallow() : false;
+    if (mouse->button() != Qt::LeftButton) return false;
     const QPoint pos = mouse->position().toPoint();
     const QModelIndex seen = list_->indexAt(pos);
     const QString seen_text = seen.isValid() ? seen.data().toString() : QString();
@@ -406,7 +406,6 @@ std::unique_ptr<QtWindowPeer::ControlMirror> QtWindowPeer::MakeMirror(
     w->setDragDropMode(QAbstractItemView::NoDragDrop);
     w->setEditTriggers(QAbstractItemView::NoEditTriggers);
     w->setUniformItemSizes(true);  // keeps a list of many rows cheap to lay out
-    w->viewport()->setMouseTracking(true);  // the pointer's moves tell a seen row from an activating press
     w->viewport()->installEventFilter(new ListClickFilter(link_, list, w));
     mirror->list = w;
     mirror->widget = w;
@@ -540,34 +539,28 @@ void QtWindowPeer::WindowMoved() {
 }
 
 void QtWindowPeer::ActivationChanged(bool active) {
-  // A press that comes with the activation, without a move of the pointer
-  // in between, is the press that activated the window: a window manager
-  // hands the window the focus for it and then passes the press on. The
-  // pointer then rested over the list while the window was inactive.
   active_ = active;
-  activating_press_ = active && pointer_over_inactive_list_;
-  pointer_over_inactive_list_ = false;
+  if (!active) {
+    activation_.Deactivated();
+    if (shown_) deactivated_once_ = true;
+  }
   if (!shown_ || destroyed_) return;
   std::shared_ptr<PeerLink> link = link_;
   Flush();
   if (!link->peer) return;
   Window& model = model_;
-  Dispatch(link, [&] {
-    if (active) model.UserActivate();
-    else model.UserDeactivate();
-  });
+  if (!Dispatch(link, [&] {
+        if (active) model.UserActivate();
+        else model.UserDeactivate();
+      }))
+    return;
+  // Timed once the handlers have run (they may refill the list): a press
+  // made before then was made on what the inactive window showed. The
+  // first activation, when the window opens, comes with no click on it.
+  if (active && active_ && deactivated_once_) activation_.Activated(widget_);
 }
 
-void QtWindowPeer::PointerMovedOverList() {
-  if (active_) activating_press_ = false;
-  else pointer_over_inactive_list_ = true;
-}
-
-bool QtWindowPeer::TakeActivatingPress() {
-  const bool taken = activating_press_;
-  activating_press_ = false;
-  return taken;
-}
+bool QtWindowPeer::TakeActivatingPress(const QInputEvent& press) { return activation_.TakeActivatingPress(press); }
 
 bool QtWindowPeer::CloseRequested() {
   if (destroyed_) return true;

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/qt/qt_activation.h"
 #include "platform/ui.h"
 
+class QInputEvent;
 class QListWidget;
 
 namespace platform::qt {
@@ -88,10 +90,9 @@ class QtWindowPeer : public backend::WindowPeer {
   void WindowMoved();
   void ActivationChanged(bool active);
   bool CloseRequested();  // true: let the window close
-  // The pointer moved over the list; a press on it: true (once) when it is
-  // the press that activated the window, which starts nothing.
-  void PointerMovedOverList();
-  bool TakeActivatingPress();
+  // A press of any button on the window: true when it came with the
+  // window's activation (the press that brought it to the front).
+  bool TakeActivatingPress(const QInputEvent& press);
 
   static int LivePeers();
 
@@ -127,7 +128,9 @@ class QtWindowPeer : public backend::WindowPeer {
 
   bool pending_ = false, syncing_ = false, synced_once_ = false;
   bool shown_ = false, destroyed_ = false;
-  bool active_ = false, pointer_over_inactive_list_ = false, activating_press_ = false;
+  bool active_ = false;
+  bool deactivated_once_ = false;  // shown and left: a later activation may come with a press
+  ActivationWatch activation_;
   // The frame as last agreed between model and window: a notice that only
   // echoes it is not the user's, and a model value that differs from it is
   // pushed to the window.

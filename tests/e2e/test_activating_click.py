@@ -1,18 +1,24 @@
 #!/usr/bin/python3
-"""The press that brings the inactive window to the front runs nothing.
+"""Only the press that brings the inactive window to the front runs nothing.
 
-A window manager that focuses a window on a click hands it the focus first
-and then passes the press on; the window's activation refills the list, so
-a rule set that came into "reglist" meanwhile shifts the rows under the
-pointer. Here, with no window manager, the test does what one would: the
-window loses the focus to another window, the pointer rests on the first
-row ("B"), a rule set "A" comes into the folder, the window gets the focus
-back and the press follows at once. That press runs nothing, though the
-activation has put "A" under the pointer; the next click, on "B", runs B.
-The stand-in host receives B's requests and nothing else.
+A window manager that focuses a window on a click hands it the focus and
+passes the press on, stamped with its own (earlier) time; the window's
+activation refills the list, so a rule set that came into "reglist"
+meanwhile shifts the rows under the pointer. With no window manager here,
+the test does what one would: the pointer rests on a row of the inactive
+window, and the focus and the press reach the window together (the test
+holds the X server while it sends both). That press runs nothing; the next
+click runs its row.
+
+A window activated otherwise (the focus given from the keyboard, or by a
+right press) with the pointer resting on the list runs the user's next left
+click: it comes a while after the activation.
+
+The stand-in host receives the requests of exactly the runs expected.
 """
 
 import os
+import time
 
 import e2e_support as e2e
 from e2e_support import check
@@ -21,20 +27,43 @@ DOCUMENT = [("1", "1", ["x y"])]
 RULES_A = [("x", "A style", "c")]
 RULES_B = [("y", "B style", "c")]
 
+# Longer than the program's own bound between an activation and the press
+# that came with it: the user's click follows once the window shows active.
+USER_PAUSE = 0.25
 
-def take_focus_away(s):
-    """Maps a small window of the test's own far from the program's and
-    gives it the input focus."""
+
+def take_focus_away(s, other=None):
+    """Maps a small window of the test's own far from the program's (once)
+    and gives it the input focus."""
     from Xlib import X
     d = s.x()
-    screen = d.screen()
-    other = screen.root.create_window(1200, 980, 20, 20, 0, screen.root_depth)
-    other.map()
-    d.sync()
-    e2e.poll(lambda: other.get_attributes().map_state == X.IsViewable, 10.0, "the test's window is mapped")
+    if other is None:
+        screen = d.screen()
+        other = screen.root.create_window(1200, 980, 20, 20, 0, screen.root_depth)
+        other.map()
+        d.sync()
+        e2e.poll(lambda: other.get_attributes().map_state == X.IsViewable, 10.0, "the test's window is mapped")
     other.set_input_focus(X.RevertToParent, X.CurrentTime)
     d.sync()
     return other
+
+
+def focus_and_press(s, win, button):
+    """The focus and a click of `button` together, as a window manager's
+    click-to-focus hands them on: both are made while the test holds the
+    server, so the press comes before anything the program asks after the
+    activation."""
+    from Xlib import X
+    from Xlib.ext import xtest
+    d = s.x()
+    d.grab_server()
+    try:
+        d.create_resource_object("window", win).set_input_focus(X.RevertToParent, X.CurrentTime)
+        xtest.fake_input(d, X.ButtonPress, button)
+        xtest.fake_input(d, X.ButtonRelease, button)
+    finally:
+        d.ungrab_server()
+        d.sync()
 
 
 def body(opts):
@@ -55,30 +84,66 @@ def body(opts):
         s.click(win, 40, 8)
         runs.expect(e2e.expected_run(model, RULES_B, "1"), "a click on the only row runs B")
         top, pitch = e2e.selected_row_band(s, win)
-
-        # The window as it looks while active, once it has settled.
-        path = os.path.join(s.dir, "look.ppm")
-        active = e2e.poll(lambda: (lambda a, b: a if a == b else None)(e2e.grab(s, win, path),
-                                                                          e2e.grab(s, win, path)),
-                          10.0, "the active window's look settles")
-        other = take_focus_away(s)
-        # The program shows that it is no longer active (the list loses its
-        # focus look): from here on the pointer's moves reach an inactive window.
-        e2e.poll(lambda: e2e.grab(s, win, path) != active, 10.0, "the window looks inactive")
-
         bar = s.bar_heights[win]
-        row1 = top + pitch // 2
-        s.run_tool("xdotool", "mousemove", "--window", str(win), "60", str(row1 + bar))
-        s.run_tool("xdotool", "mousemove", "--window", str(win), "40", str(row1 + bar))
-        e2e.write_rule_sets(reglist, {"A.txt": RULES_A})
-        s.run_tool("xdotool", "windowfocus", "--sync", str(win), "click", "1")
+        row = [top + pitch // 2 + i * pitch for i in range(2)]
+        path = os.path.join(s.dir, "look.ppm")
 
-        # The next click, on the second row, which is B now.
-        s.click(win, 40, top + pitch + pitch // 2)
+        def look():
+            """The window as it looks once it has settled."""
+            return e2e.poll(lambda: (lambda a, b: a if a == b else None)(e2e.grab(s, win, path),
+                                                                         e2e.grab(s, win, path)),
+                            10.0, "the window's look settles")
+
+        def rest_inactive_on(i, other):
+            """The window loses the focus and shows it (the list loses its
+            focus look); then the pointer comes to rest on row i."""
+            active = look()
+            other = take_focus_away(s, other)
+            e2e.poll(lambda: e2e.grab(s, win, path) != active, 10.0, "the window looks inactive")
+            inactive = look()
+            s.run_tool("xdotool", "mousemove", "--window", str(win), "60", str(row[i] + bar))
+            s.run_tool("xdotool", "mousemove", "--window", str(win), "40", str(row[i] + bar))
+            return other, inactive
+
+        def shows_active(inactive):
+            e2e.poll(lambda: e2e.grab(s, win, path) != inactive, 10.0, "the window looks active again")
+
+        # The activating press, on "B"; the activation puts "A" under the
+        # pointer. It runs nothing; the next click, on row 2, runs B.
+        other, _ = rest_inactive_on(0, None)
+        e2e.write_rule_sets(reglist, {"A.txt": RULES_A})
+        focus_and_press(s, win, 1)
+        s.click(win, 40, row[1])
         runs.expect(e2e.expected_run(model, RULES_B, "1"),
                     "the activating press ran nothing; the next click, on row 2, runs B")
         band = e2e.selected_row_band(s, win)
         check(band[0] >= top + pitch - 2, "row 2 is the selected row: %s" % (band,))
+
+        # The same with the folder unchanged: the activating press on "A"
+        # runs nothing, the next click, on "B", runs B.
+        other, _ = rest_inactive_on(0, other)
+        focus_and_press(s, win, 1)
+        s.click(win, 40, row[1])
+        runs.expect(e2e.expected_run(model, RULES_B, "1"),
+                    "the activating press on row 1 ran nothing; the next click, on row 2, runs B")
+
+        # Activated from the keyboard while the pointer rests on "A": the
+        # user's click there runs A.
+        other, inactive = rest_inactive_on(0, other)
+        s.run_tool("xdotool", "windowfocus", "--sync", str(win))
+        shows_active(inactive)
+        time.sleep(USER_PAUSE)
+        s.click(win, 40, row[0])
+        runs.expect(e2e.expected_run(model, RULES_A, "1"), "after a keyboard activation the click on row 1 runs A")
+
+        # A right press activates the window, on "B": the left click there
+        # that follows runs B.
+        other, inactive = rest_inactive_on(1, other)
+        focus_and_press(s, win, 3)
+        shows_active(inactive)
+        time.sleep(USER_PAUSE)
+        s.click(win, 40, row[1])
+        runs.expect(e2e.expected_run(model, RULES_B, "1"), "after a right press activated it, a click on row 2 runs B")
 
         other.destroy()
         s.x().sync()
