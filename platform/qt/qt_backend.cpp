@@ -114,7 +114,7 @@ class QtBackend : public backend::Backend {
     WatchQuitSignals();
     in_loop_ = true;
     // A request that came during start-up is taken before any event.
-    if (detail::TakeQuitSignal()) quit_pending_ = true;
+    if (platform::detail::TakeQuitSignal()) quit_pending_ = true;
     if (quit_pending_) TakeQuitRoad();
     if (!quit_requested_) QApplication::exec();
     quit_requested_ = false;
@@ -147,7 +147,7 @@ class QtBackend : public backend::Backend {
 
  private:
   void WatchQuitSignals() {
-    const int fd = detail::QuitSignalFd();
+    const int fd = platform::detail::QuitSignalFd();
     if (quit_notifier_ || fd < 0) return;
     quit_notifier_ = new QSocketNotifier(static_cast<qintptr>(fd), QSocketNotifier::Read);
     QObject::connect(quit_notifier_, &QSocketNotifier::activated, quit_notifier_,
@@ -159,7 +159,7 @@ class QtBackend : public backend::Backend {
   // a handler) is closed as if answered, and the quit waits for the event
   // loop proper.
   void OnQuitSignal() {
-    if (!detail::TakeQuitSignal()) return;
+    if (!platform::detail::TakeQuitSignal()) return;
     quit_pending_ = true;
     if (!open_boxes_.empty()) {
       for (QMessageBox* box : open_boxes_) box->done(QMessageBox::Ok);
