@@ -26,6 +26,7 @@
 
 #include "platform/scripting.h"
 #include "platform/scripting_internal.h"
+#include "support/short_folder.h"
 
 namespace fs = std::filesystem;
 using platform::FolderItem;
@@ -57,21 +58,26 @@ class ScriptingTest : public ::testing::Test {
     return std::make_shared<FolderItem>(path);
   }
 
-  // Runs the script with standard error caught in a file; gives the result.
-  std::string RunCatchingStderr(const std::shared_ptr<FolderItem>& script,
-                                const std::vector<Variant>& values, std::string* err) const {
+  // Runs fn with standard error caught in a file; gives what was written.
+  std::string CatchingStderr(const std::function<void()>& fn) const {
     std::string path = (dir_ / "stderr.log").string();
     int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int saved = ::dup(STDERR_FILENO);
     ::dup2(file, STDERR_FILENO);
-    std::string result = platform::ExecuteAppleScript(script, values);
+    fn();
     ::dup2(saved, STDERR_FILENO);
     ::close(saved);
     ::close(file);
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
-    *err = ss.str();
+    return ss.str();
+  }
+  // Runs the script with standard error caught; gives the result.
+  std::string RunCatchingStderr(const std::shared_ptr<FolderItem>& script,
+                                const std::vector<Variant>& values, std::string* err) const {
+    std::string result;
+    *err = CatchingStderr([&] { result = platform::ExecuteAppleScript(script, values); });
     return result;
   }
 
@@ -337,16 +343,19 @@ class Listener {
   std::string received_;
 };
 
+// The event folder lives in a short folder of its own: a socket's path must
+// fit a sockaddr_un.
 class AppleEventTest : public ScriptingTest {
  protected:
   void SetUp() override {
     ScriptingTest::SetUp();
+    ASSERT_FALSE(run_.empty()) << "no short folder under /tmp";
     const char* old = std::getenv("XDG_RUNTIME_DIR");
     had_runtime_ = old != nullptr;
     if (old) old_runtime_ = old;
-    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-    ASSERT_EQ(::mkdir((dir_ / "appleevents").c_str(), 0700), 0);
-    ASSERT_EQ(platform::AppleEventFolder(), (dir_ / "appleevents").string());
+    ::setenv("XDG_RUNTIME_DIR", run_.c_str(), 1);
+    ASSERT_EQ(::mkdir((run_ / "appleevents").c_str(), 0700), 0);
+    ASSERT_EQ(platform::AppleEventFolder(), (run_ / "appleevents").string());
   }
   void TearDown() override {
     if (had_runtime_)
@@ -355,8 +364,10 @@ class AppleEventTest : public ScriptingTest {
       ::unsetenv("XDG_RUNTIME_DIR");
     ScriptingTest::TearDown();
   }
-  std::string SocketPath() const { return (dir_ / "appleevents" / "ART5").string(); }
+  std::string SocketPath() const { return (run_ / "appleevents" / "ART5").string(); }
 
+  ShortFolder short_;
+  const fs::path run_{short_.path()};
   bool had_runtime_ = false;
   std::string old_runtime_;
 };
@@ -412,7 +423,7 @@ TEST_F(AppleEventTest, NoListenerIsNotDelivered) {
   ASSERT_TRUE(fs::exists(SocketPath()));
   EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
   // No event folder.
-  fs::remove_all(dir_ / "appleevents");
+  fs::remove_all(run_ / "appleevents");
   EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
 }
 
@@ -438,11 +449,46 @@ class SilentSocket {
   int fd_ = -1;
 };
 
+// An event folder so deep that the socket's path does not fit a sockaddr_un:
+// the event is not sent, one line on standard error names the path whole,
+// and a socket at the path cut to what fits is never tried. The longest path
+// that fits still carries the event.
+TEST_F(AppleEventTest, ASocketPathThatDoesNotFitIsNeverCutShort) {
+  const size_t most = sizeof(sockaddr_un::sun_path) - 1;
+  const std::string tail = "/appleevents/ART5";
+  for (size_t length : {most, most + 1, most + 60}) {
+    SCOPED_TRACE(length);
+    const fs::path deep = run_ / std::string(length - tail.size() - run_.string().size() - 1, 'd');
+    ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((deep / "appleevents").c_str(), 0700), 0);
+    ::setenv("XDG_RUNTIME_DIR", deep.c_str(), 1);
+    const std::string path = deep.string() + tail;
+    ASSERT_EQ(path.size(), length);
+    bool sent = false;
+    auto send = [&] { sent = platform::NewAppleEvent("misc", "actv", "ART5")->Send(); };
+    if (length <= most) {
+      Listener listener(path, Listener::Mode::kOk);
+      EXPECT_EQ(CatchingStderr(send), "");
+      EXPECT_TRUE(sent);
+      EXPECT_EQ(listener.Received(), "misc actv\n");
+    } else {
+      SilentSocket cut(path.substr(0, most));
+      const std::string err = CatchingStderr(send);
+      EXPECT_FALSE(sent);
+      EXPECT_FALSE(cut.Knocked()) << "a cut path names another socket";
+      EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+      EXPECT_TRUE(!err.empty() && err.back() == '\n') << err;
+      EXPECT_NE(err.find(path + ":"), std::string::npos) << err;
+    }
+    fs::remove_all(deep);
+  }
+}
+
 // The event folder someone else could have made, or could listen in: no
 // event goes there, and no connection is even tried.
 TEST_F(AppleEventTest, EventsGoOnlyThroughAPrivateFolder) {
-  const fs::path events = dir_ / "appleevents";
-  const fs::path elsewhere = dir_ / "elsewhere";
+  const fs::path events = run_ / "appleevents";
+  const fs::path elsewhere = run_ / "elsewhere";
   ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
   struct Case {
     const char* label;
@@ -482,7 +528,7 @@ TEST_F(AppleEventTest, EventsGoOnlyThroughAPrivateFolder) {
 
 TEST_F(AppleEventTest, AFolderOwnedByAnotherUserIsNotUsed) {
   if (::geteuid() != 0) GTEST_SKIP() << "only root can give the event folder to another user";
-  const fs::path events = dir_ / "appleevents";
+  const fs::path events = run_ / "appleevents";
   ASSERT_EQ(::chown(events.c_str(), 65534, 65534), 0);
   SilentSocket target(SocketPath());
   EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/scripting.h"
+#include "support/short_folder.h"
 
 extern char** environ;
 
@@ -56,8 +57,9 @@ class StandinProcessTest : public ::testing::Test {
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/si-XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
-    runtime_ = dir_ + "/run";
-    ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
+    // A short private folder: the socket's path must fit a sockaddr_un.
+    runtime_ = short_.path();
+    ASSERT_FALSE(runtime_.empty()) << "no short folder under /tmp";
     socket_ = runtime_ + "/appleevents/ART5";
     doc_ = dir_ + "/doc.txt";
     saved_ = dir_ + "/saved.txt";
@@ -156,6 +158,7 @@ class StandinProcessTest : public ::testing::Test {
     return r;
   }
 
+  ShortFolder short_;
   std::string dir_, runtime_, socket_, doc_, saved_;
   pid_t host_ = -1;
   int scripts_ = 0;
