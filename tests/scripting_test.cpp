@@ -19,6 +19,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -157,6 +158,7 @@ TEST_F(ScriptingTest, FailuresGiveEmptyTextAndOneLineNamingTheScript) {
       {"not executable", Script("plain", "#!/bin/sh\necho hi\n", 0644), "cannot start"},
       {"no interpreter line", Script("noshebang", "echo hi\n"), "cannot start"},
       {"folder", std::make_shared<FolderItem>(dir_.string()), "cannot start"},
+      {"a blank in its name", Script("my script", "#!/bin/sh\nexit 3\n"), "status 3"},
   };
   for (const Case& c : cases) {
     std::string err;
@@ -286,7 +288,7 @@ TEST_F(ScriptingTest, AScriptThatRunsTooLongIsEndedWithItsGroup) {
 // answers the first line it gets in the way it is told.
 class Listener {
  public:
-  enum class Mode { kOk, kOther, kSilent, kHangUp, kOkNoLineEnd };
+  enum class Mode { kOk, kOther, kSilent, kHangUp, kOkNoLineEnd, kOkInPieces };
 
   Listener(const std::string& path, Mode mode) : mode_(mode) {
     fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -327,7 +329,19 @@ class Listener {
     }
     const char* answer = mode_ == Mode::kOk ? "ok\n" : mode_ == Mode::kOther ? "no\n"
                          : mode_ == Mode::kOkNoLineEnd ? "ok" : nullptr;
-    if (answer) {
+    if (mode_ == Mode::kOkInPieces) {
+      // Each piece once the sender has read the one before (what it has not
+      // read still counts against this socket: TIOCOUTQ), so that each is a
+      // read of its own.
+      for (const char* piece : {"o", "k", "\n"}) {
+        (void)::write(client, piece, 1);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        int unread = 0;
+        while (::ioctl(client, TIOCOUTQ, &unread) == 0 && unread > 0 &&
+               std::chrono::steady_clock::now() < deadline)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    } else if (answer) {
       (void)::write(client, answer, std::strlen(answer));
     } else {
       while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -378,7 +392,8 @@ TEST_F(AppleEventTest, ActivateIsDeliveredWhenTheTargetAnswersOk) {
   EXPECT_EQ(event->EventClass(), "misc");
   EXPECT_EQ(event->EventID(), "actv");
   EXPECT_EQ(event->Target(), "ART5");
-  for (auto mode : {Listener::Mode::kOk, Listener::Mode::kOkNoLineEnd}) {
+  for (auto mode : {Listener::Mode::kOk, Listener::Mode::kOkNoLineEnd, Listener::Mode::kOkInPieces}) {
+    SCOPED_TRACE("answer mode " + std::to_string(static_cast<int>(mode)));
     fs::remove(SocketPath());
     Listener listener(SocketPath(), mode);
     EXPECT_TRUE(event->Send());
