@@ -48,7 +48,7 @@ class AppleEvent : public Object {
   // "<class> <id>", and is true only when the answer "ok" comes within two
   // seconds; false without trying when the folder is not private, and with
   // one line on standard error when the socket's path is too long for a
-  // Unix socket (more than 107 bytes on Linux, 103 on macOS).
+  // Unix socket (more than 107 bytes); never through a path cut short.
   bool Send();
 
   const std::string& EventClass() const { return class_; }
