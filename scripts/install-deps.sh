@@ -97,6 +97,7 @@ elif [ "$no_display" = yes ]; then
 fi
 
 if ! command -v dpkg-query >/dev/null 2>&1 || ! command -v apt-get >/dev/null 2>&1; then
+  # shellcheck disable=SC2086  # the list on one line
   echo "$me: no dpkg-query or apt-get here: this needs Debian 12 or a derivative." \
     "The packages it would install:" $PKGS >&2
   exit 1
