@@ -32,11 +32,42 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
   }
 }
 
+// The longest socket path a sockaddr_un holds, its NUL aside.
+constexpr size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
+
+// One line on standard error, in one write so that it arrives whole; the
+// path's control characters are written as \xNN.
+void ReportTooLong(const std::string& path) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string line = "AppleEvent: ";
+  for (unsigned char c : path) {
+    if (c < 0x20 || c == 0x7f) {
+      line += "\\x";
+      line += kHex[c >> 4];
+      line += kHex[c & 15];
+    } else {
+      line += static_cast<char>(c);
+    }
+  }
+  line += ": the event socket's path is " + std::to_string(path.size()) +
+          " bytes, longer than the " + std::to_string(kMaxSocketPath) +
+          " a Unix socket's may be; the event is not sent\n";
+  const char* p = line.data();
+  size_t left = line.size();
+  while (left > 0) {
+    const ssize_t n = ::write(STDERR_FILENO, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
 bool Exchange(int fd, const std::string& path, const std::string& request,
               Clock::time_point deadline) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return false;
+  if (path.size() > kMaxSocketPath) return false;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   // A listener whose backlog is full refuses a non-blocking connect with
   // EAGAIN for the moment; try again until the deadline.
@@ -89,9 +120,16 @@ bool AppleEvent::Send() {
   const auto deadline = Clock::now() + std::chrono::seconds(2);
   const std::string folder = AppleEventFolder();
   if (!IsPrivateEventFolder(folder)) return false;
+  // A path that does not fit is never cut short: that would name another
+  // socket.
+  const std::string path = folder + "/" + target_;
+  if (path.size() > kMaxSocketPath) {
+    ReportTooLong(path);
+    return false;
+  }
   int fd = OpenLocalSocket(Blocking::kNo);
   if (fd < 0) return false;
-  bool delivered = Exchange(fd, folder + "/" + target_, class_ + " " + id_ + "\n", deadline);
+  bool delivered = Exchange(fd, path, class_ + " " + id_ + "\n", deadline);
   ::close(fd);
   return delivered;
 }

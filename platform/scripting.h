@@ -51,7 +51,9 @@ class AppleEvent : public Object {
   // True when the event reached the target application. Elsewhere than on
   // macOS: connects to <AppleEventFolder()>/<target>, writes the line
   // "<class> <id>", and is true only when the answer "ok" comes within two
-  // seconds; false without trying when the folder is not private.
+  // seconds; false without trying when the folder is not private, and with
+  // one line on standard error when the socket's path is too long for a
+  // Unix socket (more than 107 bytes); never through a path cut short.
   bool Send();
 
   const std::string& EventClass() const { return class_; }

@@ -47,7 +47,7 @@ install_zig() {
   staging=$(mktemp -d "$CACHE_ROOT/.zig-$ZIG_VERSION.XXXXXX")
   trap 'rm -rf "$staging" "$staging.log"' EXIT
   trap 'exit 130' INT TERM
-  say "installing the Zig toolchain $ZIG_PACKAGE@$ZIG_VERSION (about 45 MB) into $ZIG_HOME"
+  say "installing the Zig toolchain $ZIG_PACKAGE@$ZIG_VERSION (about 45 MB to download, 350 MB on disk) into $ZIG_HOME"
   if ! npm install --prefix "$staging" --no-save --no-audit --no-fund --no-package-lock \
       --loglevel=error --fetch-retries=2 --fetch-retry-mintimeout=2000 \
       --fetch-retry-maxtimeout=10000 --fetch-timeout=600000 \

@@ -15,14 +15,17 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include "platform/files.h"
 #include "support/files_fixture.h"
+#include "support/short_folder.h"
 
 namespace fs = std::filesystem;
 using platform::FolderItem;
@@ -249,6 +252,91 @@ TEST_F(FileEdgesTest, AnUnclosedSaveLeavesTheFileItFollowedAlone) {
   }
   EXPECT_EQ(Tree(), (std::vector<std::string>{"dotfiles/", "dotfiles/v.pref = old\n",
                                               "v.pref -> dotfiles/v.pref"}));
+}
+
+// ---- rewriting in place ----
+
+// A folder that takes no new file, holding a file the user may write: a save
+// rewrites that file in place, whole, and only once it is closed.
+// Permissions have to stop the user, so as root each case runs in a child
+// that becomes the user nobody, in a short folder that user can reach.
+TEST_F(FileEdgesTest, AFileInAFolderThatTakesNoNewFileIsRewrittenInPlace) {
+  constexpr int kSkip = 77, kNoUser = 76;
+  constexpr uid_t kNobody = 65534;
+  std::vector<std::string> big;  // more than the 64 KiB a save writes at a time
+  std::string big_text;
+  for (int i = 0; big_text.size() <= 100000; ++i) {
+    big.push_back("line " + std::to_string(i) + " " + std::string(60, '.'));
+    big_text += big.back() + "\n";
+  }
+  struct Case {
+    const char* label;
+    std::string old_text;
+    std::vector<std::string> lines;  // what the save writes
+    bool closed;
+    std::string after;  // the file afterwards
+  } cases[] = {
+      {"shorter than the old text", "old\nold\nold\n", {"new"}, true, "new\n"},
+      {"longer than the old text", "old\n", {"new", "lines"}, true, "new\nlines\n"},
+      {"longer than the write buffer", "old\n", big, true, big_text},
+      {"longer than the write buffer, never closed", "old\n", big, false, "old\n"},
+  };
+  ShortFolder scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const std::string folder = scratch.path() + "/ro", file = folder + "/v.pref";
+  const bool root = ::geteuid() == 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::create_directory(folder);
+    ::chmod(folder.c_str(), 0755);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << c.old_text;
+    if (root) {
+      for (const std::string& p : {scratch.path(), folder, file})
+        ASSERT_EQ(::lchown(p.c_str(), kNobody, kNobody), 0) << p;
+    }
+    ::chmod(folder.c_str(), 0555);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (root && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+        ::_exit(kNoUser);
+      const std::string probe = folder + "/probe";
+      const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        ::close(fd);
+        ::unlink(probe.c_str());
+        ::_exit(kSkip);
+      }
+      int status = 0;
+      {
+        auto out = std::make_shared<FolderItem>(file)->CreateTextFile();
+        if (!out) ::_exit(2);
+        for (const std::string& line : c.lines) out->WriteLine(line);
+        try {
+          if (c.closed) out->Close();
+        } catch (...) {
+          status = 3;
+        }
+      }
+      ::_exit(status);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::chmod(folder.c_str(), 0755);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    if (WEXITSTATUS(status) == kSkip) GTEST_SKIP() << "permissions do not stop this user";
+    if (WEXITSTATUS(status) == kNoUser) GTEST_SKIP() << "cannot become the user nobody";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: no stream, 3: the close failed";
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream got;
+    got << in.rdbuf();
+    EXPECT_TRUE(got.str() == c.after) << got.str().size() << " bytes, not " << c.after.size();
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"v.pref"});
+    fs::remove_all(folder);
+  }
 }
 
 // ---- reading UTF-16 ----

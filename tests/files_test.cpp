@@ -154,6 +154,12 @@ TEST_F(FilesTest, PreferencesFolderFollowsXdgOrHomeAndIsCreated) {
 
 // ---- reading ----
 
+std::string Repeat(const std::string& s, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += s;
+  return out;
+}
+
 TEST_F(FilesTest, ReadLineDecodesAndSplitsEveryKindOfFile) {
   const std::string fffd = "\xEF\xBF\xBD";
   struct Case {
@@ -174,6 +180,10 @@ TEST_F(FilesTest, ReadLineDecodesAndSplitsEveryKindOfFile) {
        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\t\xE8\xA1\xA8\xE7\xA4\xBA", "\xEF\xBD\xB1"}},
       {"neither: bad bytes replaced", "a\xff\xfe" "b\n\x80", {"a" + fffd + fffd + "b", fffd}},
       {"Shift_JIS lead byte cut off", "ok\n\x93", {"ok", fffd}},
+      // One byte each in the file, three each in UTF-8: more than the
+      // decoder's first guess at the size.
+      {"Shift_JIS half-width katakana", Repeat("\xB1\xB2\xB3\xB4\xB5", 8),
+       {Repeat("ｱｲｳｴｵ", 8)}},
   };
   for (const Case& c : cases) {
     Write("in.txt", c.bytes);

@@ -30,6 +30,7 @@
 
 #include "platform/scripting.h"
 #include "platform/scripting_internal.h"
+#include "support/short_folder.h"
 
 namespace fs = std::filesystem;
 using platform::FolderItem;
@@ -61,24 +62,26 @@ class ScriptingTest : public ::testing::Test {
     return std::make_shared<FolderItem>(path);
   }
 
-  // Runs the script with standard error caught in a file; gives the result.
-  std::string RunCatchingStderr(const std::shared_ptr<FolderItem>& script,
-                                const std::vector<Variant>& values, std::string* err) const {
-    return CatchingStderr([&] { return platform::ExecuteAppleScript(script, values); }, err);
-  }
-  std::string CatchingStderr(const std::function<std::string()>& run, std::string* err) const {
+  // Runs fn with standard error caught in a file; gives what was written.
+  std::string CatchingStderr(const std::function<void()>& fn) const {
     std::string path = (dir_ / "stderr.log").string();
     int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int saved = ::dup(STDERR_FILENO);
     ::dup2(file, STDERR_FILENO);
-    std::string result = run();
+    fn();
     ::dup2(saved, STDERR_FILENO);
     ::close(saved);
     ::close(file);
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
-    *err = ss.str();
+    return ss.str();
+  }
+  // Runs the script with standard error caught; gives the result.
+  std::string RunCatchingStderr(const std::shared_ptr<FolderItem>& script,
+                                const std::vector<Variant>& values, std::string* err) const {
+    std::string result;
+    *err = CatchingStderr([&] { result = platform::ExecuteAppleScript(script, values); });
     return result;
   }
 
@@ -158,6 +161,7 @@ TEST_F(ScriptingTest, FailuresGiveEmptyTextAndOneLineNamingTheScript) {
       {"not executable", Script("plain", "#!/bin/sh\necho hi\n", 0644), "cannot start"},
       {"no interpreter line", Script("noshebang", "echo hi\n"), "cannot start"},
       {"folder", std::make_shared<FolderItem>(dir_.string()), "cannot start"},
+      {"a blank in its name", Script("my script", "#!/bin/sh\nexit 3\n"), "status 3"},
   };
   for (const Case& c : cases) {
     std::string err;
@@ -372,12 +376,10 @@ TEST_F(ScriptingTest, OutputPastTheCeilingEndsTheScriptWithItsGroup) {
     auto script = Script("writes", "#!/bin/sh\n" + (c.passes ? "" : held.HoldLines()) + c.body);
     std::string err;
     // The time limit only guards against a hang: the ceiling must end it.
-    const std::string out = CatchingStderr(
-        [&] {
-          return platform::detail::ExecuteAppleScript(script, {}, std::chrono::minutes(2),
-                                                      ceiling);
-        },
-        &err);
+    std::string out;
+    err = CatchingStderr([&] {
+      out = platform::detail::ExecuteAppleScript(script, {}, std::chrono::minutes(2), ceiling);
+    });
     if (c.passes) {
       EXPECT_EQ(out, std::string(c.x_in_result, 'x'));
       EXPECT_EQ(err, "");
@@ -477,7 +479,7 @@ TEST_F(ScriptingTest, AScriptRunsToItsEndUnderATerminalWithTostop) {
 // answers the first line it gets in the way it is told.
 class Listener {
  public:
-  enum class Mode { kOk, kOther, kSilent, kHangUp, kOkNoLineEnd };
+  enum class Mode { kOk, kOther, kSilent, kHangUp, kOkNoLineEnd, kOkInPieces };
 
   Listener(const std::string& path, Mode mode) : mode_(mode) {
     fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -518,7 +520,19 @@ class Listener {
     }
     const char* answer = mode_ == Mode::kOk ? "ok\n" : mode_ == Mode::kOther ? "no\n"
                          : mode_ == Mode::kOkNoLineEnd ? "ok" : nullptr;
-    if (answer) {
+    if (mode_ == Mode::kOkInPieces) {
+      // Each piece once the sender has read the one before (what it has not
+      // read still counts against this socket: TIOCOUTQ), so that each is a
+      // read of its own.
+      for (const char* piece : {"o", "k", "\n"}) {
+        (void)::write(client, piece, 1);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        int unread = 0;
+        while (::ioctl(client, TIOCOUTQ, &unread) == 0 && unread > 0 &&
+               std::chrono::steady_clock::now() < deadline)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    } else if (answer) {
       (void)::write(client, answer, std::strlen(answer));
     } else {
       while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -534,16 +548,19 @@ class Listener {
   std::string received_;
 };
 
+// The event folder lives in a short folder of its own: a socket's path must
+// fit a sockaddr_un.
 class AppleEventTest : public ScriptingTest {
  protected:
   void SetUp() override {
     ScriptingTest::SetUp();
+    ASSERT_FALSE(run_.empty()) << "no short folder under /tmp";
     const char* old = std::getenv("XDG_RUNTIME_DIR");
     had_runtime_ = old != nullptr;
     if (old) old_runtime_ = old;
-    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-    ASSERT_EQ(::mkdir((dir_ / "appleevents").c_str(), 0700), 0);
-    ASSERT_EQ(platform::AppleEventFolder(), (dir_ / "appleevents").string());
+    ::setenv("XDG_RUNTIME_DIR", run_.c_str(), 1);
+    ASSERT_EQ(::mkdir((run_ / "appleevents").c_str(), 0700), 0);
+    ASSERT_EQ(platform::AppleEventFolder(), (run_ / "appleevents").string());
   }
   void TearDown() override {
     if (had_runtime_)
@@ -552,8 +569,10 @@ class AppleEventTest : public ScriptingTest {
       ::unsetenv("XDG_RUNTIME_DIR");
     ScriptingTest::TearDown();
   }
-  std::string SocketPath() const { return (dir_ / "appleevents" / "ART5").string(); }
+  std::string SocketPath() const { return (run_ / "appleevents" / "ART5").string(); }
 
+  ShortFolder short_;
+  const fs::path run_{short_.path()};
   bool had_runtime_ = false;
   std::string old_runtime_;
 };
@@ -564,7 +583,8 @@ TEST_F(AppleEventTest, ActivateIsDeliveredWhenTheTargetAnswersOk) {
   EXPECT_EQ(event->EventClass(), "misc");
   EXPECT_EQ(event->EventID(), "actv");
   EXPECT_EQ(event->Target(), "ART5");
-  for (auto mode : {Listener::Mode::kOk, Listener::Mode::kOkNoLineEnd}) {
+  for (auto mode : {Listener::Mode::kOk, Listener::Mode::kOkNoLineEnd, Listener::Mode::kOkInPieces}) {
+    SCOPED_TRACE("answer mode " + std::to_string(static_cast<int>(mode)));
     fs::remove(SocketPath());
     Listener listener(SocketPath(), mode);
     EXPECT_TRUE(event->Send());
@@ -609,7 +629,7 @@ TEST_F(AppleEventTest, NoListenerIsNotDelivered) {
   ASSERT_TRUE(fs::exists(SocketPath()));
   EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
   // No event folder.
-  fs::remove_all(dir_ / "appleevents");
+  fs::remove_all(run_ / "appleevents");
   EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
 }
 
@@ -635,11 +655,46 @@ class SilentSocket {
   int fd_ = -1;
 };
 
+// An event folder so deep that the socket's path does not fit a sockaddr_un:
+// the event is not sent, one line on standard error names the path whole,
+// and a socket at the path cut to what fits is never tried. The longest path
+// that fits still carries the event.
+TEST_F(AppleEventTest, ASocketPathThatDoesNotFitIsNeverCutShort) {
+  const size_t most = sizeof(sockaddr_un::sun_path) - 1;
+  const std::string tail = "/appleevents/ART5";
+  for (size_t length : {most, most + 1, most + 60}) {
+    SCOPED_TRACE(length);
+    const fs::path deep = run_ / std::string(length - tail.size() - run_.string().size() - 1, 'd');
+    ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((deep / "appleevents").c_str(), 0700), 0);
+    ::setenv("XDG_RUNTIME_DIR", deep.c_str(), 1);
+    const std::string path = deep.string() + tail;
+    ASSERT_EQ(path.size(), length);
+    bool sent = false;
+    auto send = [&] { sent = platform::NewAppleEvent("misc", "actv", "ART5")->Send(); };
+    if (length <= most) {
+      Listener listener(path, Listener::Mode::kOk);
+      EXPECT_EQ(CatchingStderr(send), "");
+      EXPECT_TRUE(sent);
+      EXPECT_EQ(listener.Received(), "misc actv\n");
+    } else {
+      SilentSocket cut(path.substr(0, most));
+      const std::string err = CatchingStderr(send);
+      EXPECT_FALSE(sent);
+      EXPECT_FALSE(cut.Knocked()) << "a cut path names another socket";
+      EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+      EXPECT_TRUE(!err.empty() && err.back() == '\n') << err;
+      EXPECT_NE(err.find(path + ":"), std::string::npos) << err;
+    }
+    fs::remove_all(deep);
+  }
+}
+
 // The event folder someone else could have made, or could listen in: no
 // event goes there, and no connection is even tried.
 TEST_F(AppleEventTest, EventsGoOnlyThroughAPrivateFolder) {
-  const fs::path events = dir_ / "appleevents";
-  const fs::path elsewhere = dir_ / "elsewhere";
+  const fs::path events = run_ / "appleevents";
+  const fs::path elsewhere = run_ / "elsewhere";
   ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
   struct Case {
     const char* label;
@@ -679,7 +734,7 @@ TEST_F(AppleEventTest, EventsGoOnlyThroughAPrivateFolder) {
 
 TEST_F(AppleEventTest, AFolderOwnedByAnotherUserIsNotUsed) {
   if (::geteuid() != 0) GTEST_SKIP() << "only root can give the event folder to another user";
-  const fs::path events = dir_ / "appleevents";
+  const fs::path events = run_ / "appleevents";
   ASSERT_EQ(::chown(events.c_str(), 65534, 65534), 0);
   SilentSocket target(SocketPath());
   EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "platform/scripting.h"
+#include "support/short_folder.h"
 
 extern char** environ;
 
@@ -56,8 +58,9 @@ class StandinProcessTest : public ::testing::Test {
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/si-XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
-    runtime_ = dir_ + "/run";
-    ASSERT_EQ(mkdir(runtime_.c_str(), 0700), 0);
+    // A short private folder: the socket's path must fit a sockaddr_un.
+    runtime_ = short_.path();
+    ASSERT_FALSE(runtime_.empty()) << "no short folder under /tmp";
     socket_ = runtime_ + "/appleevents/ART5";
     doc_ = dir_ + "/doc.txt";
     saved_ = dir_ + "/saved.txt";
@@ -156,6 +159,7 @@ class StandinProcessTest : public ::testing::Test {
     return r;
   }
 
+  ShortFolder short_;
   std::string dir_, runtime_, socket_, doc_, saved_;
   pid_t host_ = -1;
   int scripts_ = 0;
@@ -219,6 +223,50 @@ TEST_F(StandinProcessTest, ActivateEventIsAnsweredOnlyWhileTheHostRuns) {
   EXPECT_FALSE(platform::NewAppleEvent("misc", "quit", "ART5")->Send());
   EXPECT_EQ(StopHost(SIGINT).status, 0);
   EXPECT_FALSE(platform::NewAppleEvent("misc", "actv", "ART5")->Send());
+}
+
+// An event line is answered however it arrives: each piece is sent once the
+// host has read the one before, so that every piece is a read of its own.
+TEST_F(StandinProcessTest, EventLinesAreAnsweredHoweverTheyArrive) {
+  struct Case {
+    const char* label;
+    std::vector<std::string> pieces;
+    std::string answer;
+  } cases[] = {
+      {"whole", {"misc actv\n"}, "ok\n"},
+      {"in pieces", {"mi", "sc ac", "tv", "\n"}, "ok\n"},
+      {"CRLF, the LF alone", {"misc actv\r", "\n"}, "ok\n"},
+      {"another event, in pieces", {"misc ", "quit\n"}, "unknown event\n"},
+  };
+  ASSERT_TRUE(StartHost()) << ReadFile(dir_ + "/host.err");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, socket_.c_str());
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    for (const std::string& piece : c.pieces) {
+      ASSERT_EQ(send(fd, piece.data(), piece.size(), MSG_NOSIGNAL), static_cast<ssize_t>(piece.size()));
+      // Bytes the host has not read yet still count against this socket
+      // (TIOCOUTQ, which Linux also calls SIOCOUTQ; where a socket does not
+      // answer it, the pieces may merge).
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      int unread = 0;
+      while (ioctl(fd, TIOCOUTQ, &unread) == 0 && unread > 0 &&
+             std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      ASSERT_EQ(unread, 0) << "the host did not read \"" << piece << "\" within 10 s";
+    }
+    std::string answer;
+    char buf[64];
+    for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0;) answer.append(buf, static_cast<size_t>(n));
+    close(fd);
+    EXPECT_EQ(answer, c.answer);
+  }
+  const Result host = StopHost();
+  EXPECT_EQ(host.status, 0) << host.err;
+  EXPECT_EQ(host.err.find("a client left"), std::string::npos) << host.err;
 }
 
 TEST_F(StandinProcessTest, ScriptWithoutHostFailsWithAMessage) {

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/text.h"
@@ -51,6 +56,18 @@ TEST(TextTest, LeftRightMidCountCharacters) {
   EXPECT_EQ(Left(text, 199), text.substr(0, text.size() - 3));
 }
 
+// What follows the longest start of `find` that ends `text` (ASCII letters
+// in either case) to make the whole of `find`.
+std::string RestAfterOverlap(const std::string& text, const std::string& find) {
+  auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  };
+  for (size_t k = std::min(text.size(), find.empty() ? 0 : find.size() - 1); k > 0; --k)
+    if (std::equal(text.end() - static_cast<std::ptrdiff_t>(k), text.end(), find.begin(), same))
+      return find.substr(k);
+  return find;
+}
+
 TEST(TextTest, InStrFindsFromStartIgnoringAsciiCase) {
   struct Case {
     int start;
@@ -73,9 +90,27 @@ TEST(TextTest, InStrFindsFromStartIgnoringAsciiCase) {
       {3, "abc", "", 3},
       {4, "abc", "", 4},
       {5, "abc", "", 0},
+      // The text ends inside a would-be match: the needle's start lies in
+      // the last bytes, its multi-byte tail beyond them.
+      {0, "xxAb", "abé", 0},
+      {0, "日本xé", "ÉX", 0},
+      {0, "xxé", "éa", 0},
+      {0, "本Ab", "abc", 0},
+      {0, "xxAbé", "abé", 3},
+      {0, "xxAb\xC3", "abé", 0},  // the text ends inside a character
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(InStr(c.start, c.text, c.find), c.expected) << c.text << " / " << c.find;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text + " / " + c.find);
+    // The text alone in a block of its own size, so that a read past its
+    // end is one the sanitizer sees; and the text followed by what would
+    // complete a match there, so that such a read finds one that is not.
+    std::unique_ptr<char[]> exact(new char[c.text.size()]);
+    std::memcpy(exact.get(), c.text.data(), c.text.size());
+    const std::string followed = c.text + RestAfterOverlap(c.text, c.find);
+    for (std::string_view text : {std::string_view(exact.get(), c.text.size()),
+                                  std::string_view(followed.data(), c.text.size())})
+      EXPECT_EQ(InStr(c.start, text, c.find), c.expected);
+  }
   // A long needle with letters goes through the folded copy.
   std::string needle(40, 'q');
   needle += "Z";
@@ -124,6 +159,7 @@ TEST(TextTest, ValReadsTheLeadingNumber) {
       {"1e+", 1},       {"007", 7},          {"abc", 0},    {"", 0},       {".", 0},
       {"-", 0},         {"0x10", 0},         {"\t8", 8},    {"1,5", 1},    {"1e999", inf},
       {"-1e999", -inf}, {"1e-999", 0},       {"0e999", 0},  {"640\n", 640}, {"１２", 0},
+      {" 0x10", 0},     {"\t 0x10", 0},  // the number stops at the x
   };
   for (const Case& c : cases) EXPECT_EQ(Val(c.text), c.expected) << "'" << c.text << "'";
 }
@@ -215,11 +251,20 @@ TEST(TextTest, ValidatorAgreesWithPlainReadingAtEveryOffset) {
 }
 
 TEST(TextTest, RepairReplacesEachInvalidByte) {
-  EXPECT_EQ(ToValidUtf8("abc"), "abc");
-  EXPECT_EQ(ToValidUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
-  EXPECT_EQ(ToValidUtf8("\xE3\x81" "A"), "\xEF\xBF\xBD\xEF\xBF\xBD" "A");
-  EXPECT_EQ(ToValidUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-  EXPECT_EQ(ToValidUtf8("日\x80本"), "日\xEF\xBF\xBD本");
+  const std::string fffd = "\xEF\xBF\xBD";
+  struct Case {
+    std::string bytes, repaired;
+  } cases[] = {
+      {"abc", "abc"},
+      {"a\xFF" "b", "a" + fffd + "b"},
+      {"\xE3\x81" "A", fffd + fffd + "A"},
+      {"\xED\xA0\x80", fffd + fffd + fffd},
+      {"日\x80本", "日" + fffd + "本"},
+      // What follows a bad byte is kept whole, whatever its length.
+      {"\xFF\xF0\x9F\x98\x80", fffd + "\xF0\x9F\x98\x80"},
+      {"\x80\xC3\xA9\xE6\x97\xA5", fffd + "é日"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ToValidUtf8(c.bytes), c.repaired) << c.bytes;
   EXPECT_TRUE(IsValidUtf8(ToValidUtf8("\xC0\x80\xF4\x90\x80\x80 x")));
 }
 

@@ -36,12 +36,13 @@ void AppFixture::SetUpIn(const std::string& base) {
   reglist = root + "/reglist";
   config = root + "/config";
   prefs_file = config + "/vellowmark.pref";
-  runtime_dir = root + "/run";
+  runtime_folder_ = std::make_unique<ShortFolder>();
+  ASSERT_FALSE(runtime_folder_->path().empty()) << "no short folder under /tmp";
+  runtime_dir = runtime_folder_->path();
   content_file = root + "/content.txt";
   log_file = root + "/calls.log";
-  for (const auto& dir : {resources, bundle + "/Contents/MacOS", reglist, config, runtime_dir})
+  for (const auto& dir : {resources, bundle + "/Contents/MacOS", reglist, config})
     fs::create_directories(dir);
-  fs::permissions(runtime_dir, fs::perms::owner_all);
   for (const char* script : {"getcontents.scpt", "applyCS.scpt", "applyPS.scpt"})
     fs::copy_file(VM_RECORDER_PATH, resources + "/" + script);
   platform::SetExecutablePathForTesting(executable);
@@ -58,6 +59,7 @@ void AppFixture::TearDown() {
   if (started) ShutDown();
   platform::RuntimeResetForTesting();
   fs::remove_all(root);
+  runtime_folder_.reset();
 }
 
 void AppFixture::StartUp() {

@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/short_folder.h"
 
 // One host script call as the recorder logged it.
 struct ScriptCall {
@@ -42,9 +44,14 @@ class AppFixture : public ::testing::Test {
   std::vector<ScriptCall> Calls();
   void ClearCalls();
 
+  // runtime_dir, the event folder's parent, is a short folder of its own
+  // (outside root): a socket's path must fit a sockaddr_un.
   std::string root, bundle, resources, executable, reglist, config, prefs_file, runtime_dir,
       content_file, log_file;
   bool started = false;
+
+ private:
+  std::unique_ptr<ShortFolder> runtime_folder_;
 };
 
 // Runs fn with standard error captured; gives what it wrote.

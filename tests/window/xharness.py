@@ -102,6 +102,9 @@ class Session:
         if tmp_root:
             os.makedirs(tmp_root, exist_ok=True)
         self.dir = tempfile.mkdtemp(prefix="window-", dir=tmp_root)
+        # The event folder's parent: short, as a socket's path must fit a
+        # sockaddr_un, which a folder under a deep clone's build does not.
+        self.runtime = tempfile.mkdtemp(prefix="vm-", dir="/tmp")
         self.display = None
         self.xvfb = None
         self.proc = None
@@ -202,13 +205,10 @@ class Session:
         return exe, home
 
     def private_dirs(self):
-        """Fresh XDG_RUNTIME_DIR (0700) and XDG_CONFIG_HOME folders."""
-        runtime = os.path.join(self.dir, "runtime")
+        """The session's XDG_RUNTIME_DIR (0700) and XDG_CONFIG_HOME folders."""
         config = os.path.join(self.dir, "config")
-        os.makedirs(runtime, mode=0o700, exist_ok=True)
-        os.chmod(runtime, 0o700)
         os.makedirs(config, exist_ok=True)
-        return runtime, config
+        return self.runtime, config
 
     def start_program(self, program, env=None, args=(), stderr=None):
         """Starts the program on this display. `env` adds to (or, with a
@@ -439,3 +439,4 @@ class Session:
                 f.close()
         if not os.environ.get("VM_KEEP_WINDOW_TMP"):
             shutil.rmtree(self.dir, ignore_errors=True)
+        shutil.rmtree(self.runtime, ignore_errors=True)
