@@ -5,6 +5,7 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -20,11 +21,9 @@ namespace platform::regex_component {
 
 namespace {
 
-// Limits that keep every single search short: a pattern that backtracks
-// without bound fails in a fraction of a second instead of hanging the run.
-// The match limit counts backtracking steps (not start positions skipped by
-// the engine's own optimisations), so long texts with ordinary patterns stay
-// far below it.
+// Limits on one start position: PCRE2 counts its steps (backtracking points)
+// afresh at every start position it tries. kMatchLimit is the most any one
+// start may take; what a whole search may take is the search budget below.
 constexpr uint32_t kMatchLimit = 10'000'000;
 constexpr uint32_t kDepthLimit = 250'000;
 constexpr uint32_t kHeapLimitKiB = 256 * 1024;
@@ -82,7 +81,9 @@ struct Compiled {
   bool jit = false;
   bool crlf_is_newline = false;
   int group_count = 1;          // subexpressions, the whole match included
-  uint32_t match_options = 0;   // PCRE2_NOTEMPTY(_ATSTART) from the pattern's start items
+  bool own_start_items = false;  // begins with "(*": searched by pcre2_match, which reads them
+  bool windowed = true;          // a search may be cut into windows (see Windowable)
+  uint32_t own_match_limit = UINT32_MAX;  // the pattern's (*LIMIT_MATCH=n)
 
   Compiled() = default;
   Compiled(const Compiled&) = delete;
@@ -99,17 +100,20 @@ struct Regex {
   pcre2_match_data* match_data = nullptr;
   const PCRE2_SIZE* ovector = nullptr;  // match_data's, which stays where it is
   uint32_t compiled_options = 0;
-  uint32_t match_options = 0;
   int compiled_line_end = -1;
   bool jit = false;
   bool crlf_is_newline = false;
   int group_count = 1;  // subexpressions, the whole match included
+  bool own_start_items = false;
+  bool windowed = true;
+  uint32_t own_match_limit = UINT32_MAX;
 
   const OptionsRecord* options = nullptr;
 
   // The last target given to Search, for Search() and for the matches.
   std::shared_ptr<std::string> subject;
   Cursor cursor;
+  SearchBudget budget;  // of the subject's search, Search() included
 
   std::shared_ptr<const std::string> replacement;
 
@@ -220,7 +224,8 @@ class ValidText {
 };
 
 uint32_t CompileOptions(const Flags& flags) {
-  uint32_t options = PCRE2_UTF | PCRE2_NEVER_BACKSLASH_C;  // \C could split a character
+  // \C could split a character; the offset limit cuts searches into windows.
+  uint32_t options = PCRE2_UTF | PCRE2_NEVER_BACKSLASH_C | PCRE2_USE_OFFSET_LIMIT;
   if (!flags.case_sensitive) options |= PCRE2_CASELESS;
   if (!flags.one_line) options |= PCRE2_MULTILINE;
   if (flags.dot_match_all) options |= PCRE2_DOTALL;
@@ -237,41 +242,27 @@ uint32_t NewlineFor(int line_end_type) {
   }
 }
 
-// The match options that a pattern sets by its special start items,
-// (*NOTEMPTY) and (*NOTEMPTY_ATSTART). pcre2_match reads them from the
-// compiled pattern, but the JIT fast path does not, so they are applied at
-// every match. Start items stand together at the very start of the pattern,
-// in upper case; the first item of another kind ends them. Called only for
-// patterns that compiled, so the items found are the ones PCRE2 read.
-uint32_t StartItemMatchOptions(std::string_view pattern) {
-  static constexpr std::string_view kFlags[] = {
-      "UTF", "UCP", "NO_AUTO_POSSESS", "NO_DOTSTAR_ANCHOR", "NO_JIT", "NO_START_OPT",
-      "CR", "LF", "CRLF", "ANYCRLF", "ANY", "NUL", "BSR_ANYCRLF", "BSR_UNICODE"};
-  static constexpr std::string_view kLimits[] = {"LIMIT_DEPTH=", "LIMIT_HEAP=", "LIMIT_MATCH=",
-                                                 "LIMIT_RECURSION="};
-  uint32_t options = 0;
-  while (pattern.size() > 2 && pattern[0] == '(' && pattern[1] == '*') {
-    const size_t close = pattern.find(')');
-    if (close == std::string_view::npos) break;
-    const std::string_view name = pattern.substr(2, close - 2);
-    bool known = false;
-    if (name == "NOTEMPTY") {
-      options |= PCRE2_NOTEMPTY;
-      known = true;
-    } else if (name == "NOTEMPTY_ATSTART") {
-      options |= PCRE2_NOTEMPTY_ATSTART;
-      known = true;
-    }
-    for (std::string_view flag : kFlags) known = known || name == flag;
-    for (std::string_view limit : kLimits) {
-      if (name.substr(0, limit.size()) != limit || name.size() == limit.size()) continue;
-      const std::string_view digits = name.substr(limit.size());
-      known = known || digits.find_first_not_of("0123456789") == std::string_view::npos;
-    }
-    if (!known) break;
-    pattern.remove_prefix(close + 1);
-  }
-  return options;
+// Start items at the head of a pattern ((*UTF), (*NOTEMPTY), (*LIMIT_MATCH=n)
+// and the rest, in any order) are read by PCRE2 itself. Those that act at
+// match time, (*NOTEMPTY) and (*NOTEMPTY_ATSTART), are applied by
+// pcre2_match but not by the JIT entry, so a pattern that begins with an
+// item of that form is searched through pcre2_match (which still runs its
+// JIT code): it gives what pcre2_match gives, whatever its items say.
+bool HasStartItems(std::string_view pattern) {
+  return pattern.size() >= 2 && pattern[0] == '(' && pattern[1] == '*';
+}
+
+// Whether a search may be cut into windows of start positions (see
+// RunMatch) and still find what one search from its start finds: not when
+// the outcome at a start position depends on where the call began (\G, and
+// (*NOTEMPTY_ATSTART), which PCRE2 applies at the start of every call) or
+// reaches past its own start position ((*COMMIT) ends the whole search,
+// (*SKIP) moves it on). Read from the text: a false alarm only costs the
+// windows, and such a search is still bounded by its budget.
+bool Windowable(std::string_view pattern) {
+  for (std::string_view mark : {"\\G", "(*COMMIT", "(*SKIP", "NOTEMPTY_ATSTART"})
+    if (pattern.find(mark) != std::string_view::npos) return false;
+  return true;
 }
 
 // The patterns compiled lately, so that a styling run that applies the same
@@ -353,7 +344,11 @@ std::shared_ptr<const Compiled> CompilePattern(std::string_view pattern, uint32_
   c->crlf_is_newline = newline == PCRE2_NEWLINE_ANY || newline == PCRE2_NEWLINE_CRLF ||
                        newline == PCRE2_NEWLINE_ANYCRLF;
   c->group_count = static_cast<int>(captures) + 1;
-  c->match_options = StartItemMatchOptions(pattern);
+  c->own_start_items = HasStartItems(pattern);
+  c->windowed = Windowable(pattern);
+  uint32_t own_limit = 0;
+  if (pcre2_pattern_info(c->code, PCRE2_INFO_MATCHLIMIT, &own_limit) == 0)
+    c->own_match_limit = own_limit;
   Patterns().Keep(pattern, options, newline_type, c);
   return c;
 }
@@ -379,7 +374,9 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
   re.jit = c.jit;
   re.crlf_is_newline = c.crlf_is_newline;
   re.group_count = c.group_count;
-  re.match_options = c.match_options;
+  re.own_start_items = c.own_start_items;
+  re.windowed = c.windowed;
+  re.own_match_limit = c.own_match_limit;
   re.compiled_options = options;
   re.compiled_line_end = line_end;
   return true;
@@ -394,15 +391,195 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
   return Compile(re, flags, error);
 }
 
-[[gnu::always_inline]] inline int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t options) {
+// --- the search budget --------------------------------------------------------
+//
+// PCRE2 bounds the steps at each start position, not the search: a pattern
+// that stays under the limit at every start can still take minutes over a
+// long text. So a search runs in windows of start positions (the offset
+// limit), each call with a per-start limit, and pays for every call from
+// the budget of the whole search (SearchBudget): a call that tries at most
+// S start positions with limit L does at most S * L steps, and that is its
+// charge, whatever the outcome. PCRE2 offers no count of the steps a call
+// really took. The limit starts small (32 steps a start for JIT code, over
+// 4096 starts). When a window hits it, the start that needs more is sought
+// in a window a sixteenth as wide from the same place, and once it is
+// alone, the limit is raised fourfold until it passes (or the last tier,
+// kMatchLimit, fails it); every failed try is paid for too. After it the
+// search goes on at the lowest tier. Ordinary patterns take a few steps a
+// start and stay there, which costs at most 2 * 32 a byte; the budget is
+// kBudgetBase + kBudgetPerByte a byte, so they always finish, a start that
+// needs x steps costs about 140,000 + 1.5 x, and a runaway ends within
+// about two seconds at 1 MB.
+//
+// A step of the interpreter takes several times as long as one of JIT code
+// (45 ns against 6 ns, measured on a backtracking pattern), so it is charged
+// kInterpreterWeight times; the interpreter starts at a lower tier.
+//
+// Some work PCRE2 does not count: a possessive repeat or a lookahead can
+// scan the rest of the text within one step, at every start. A clock is the
+// last guard against that: a search that has run longer than kClockBaseNs
+// plus kClockPerUnitNs for every unit it has paid ends as a limit hit. An
+// ordinary search pays more units than its time needs (at least 32 for each
+// match or byte searched, which allows 320 ns, where a match takes some 20
+// to 120 ns and a byte far less), so only work that PCRE2 does not count
+// can run the clock out. Calls are timed while
+// their windows are wide or narrowed; a slow call narrows the windows, so
+// that the clock is read often enough, and quick ones widen them again. A
+// long text starts narrowed: the first call has no time to go by.
+constexpr uint32_t kTierLimit[] = {8,      32,      128,       512,       2048,       8192,
+                                   32'768, 131'072, 524'288,   2'097'152, kMatchLimit};
+constexpr int kTiers = sizeof kTierLimit / sizeof kTierLimit[0];
+constexpr int kJitFloor = 1;  // JIT code starts at 32 steps a start
+constexpr uint64_t kInterpreterWeight = 8;
+constexpr uint64_t kBudgetBase = 200'000'000;
+constexpr uint64_t kBudgetPerByte = 256;
+constexpr int64_t kClockBaseNs = 2'000'000'000;
+constexpr int64_t kClockPerUnitNs = 10;
+constexpr uint32_t kCallsPerClockRead = 64;
+constexpr size_t kClockReadWindow = 512;  // a call over this many starts reads the clock
+constexpr int64_t kSlowNs = 20'000'000;   // calls this far apart narrow the windows
+constexpr int64_t kQuickNs = 1'000'000;   // and these widen them
+constexpr uint32_t kMostNarrowed = 12;
+constexpr size_t kLongText = 64 * 1024;   // starts with windows of 64 starts
+constexpr uint32_t kNarrowedAtFirst = 6;
+
+uint64_t BudgetOf(size_t bytes) { return kBudgetBase + kBudgetPerByte * static_cast<uint64_t>(bytes); }
+
+constexpr size_t kWindow = 4096;  // start positions a call tries at most
+
+[[gnu::always_inline]] inline size_t Window(uint32_t narrowed) {
+  const size_t window = kWindow >> narrowed;
+  return window ? window : 1;
+}
+
+// The last start position of the window of `window` starts from `from`, or
+// s.size() when it reaches the end. The next window begins at a character,
+// never between the CR and LF of a line end: PCRE2 steps over such a LF
+// within one call, and a call begun there would not.
+[[gnu::always_inline]] inline size_t WindowEnd(std::string_view s, size_t from, size_t window) {
+  size_t next = from + window;
+  if (next >= s.size()) return s.size();
+  while (next < s.size() && utf8::IsContinuation(static_cast<unsigned char>(s[next]))) ++next;
+  if (next < s.size() && s[next] == '\n' && s[next - 1] == '\r') ++next;
+  return next >= s.size() ? s.size() : next - 1;
+}
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Reads the clock: false when the search has run out of time. Unless a long
+// text started it, the first reading starts the clock, so that short
+// searches never read it.
+bool ClockAllows(SearchBudget& budget) {
+  const int64_t now = NowNs();
+  if (budget.clock_start == 0) {
+    budget.clock_start = budget.clock_checked = now;
+    return true;
+  }
+  const int64_t since = now - budget.clock_checked;
+  budget.clock_checked = now;
+  if (since > kSlowNs)
+    budget.narrowed = std::min(budget.narrowed + 2, kMostNarrowed);
+  else if (since < kQuickNs && budget.narrowed > 0)
+    --budget.narrowed;
+  const uint64_t paid = BudgetOf(budget.bytes) - budget.left;
+  const int64_t allowed = kClockBaseNs + kClockPerUnitNs * static_cast<int64_t>(paid);
+  return now - budget.clock_start <= allowed;
+}
+
+// Counts a call; every so often, and after a call over a wide or narrowed
+// window (`window`: the call tried a whole window), reads the clock. A
+// search out of time has nothing left.
+[[gnu::always_inline]] inline void Tick(SearchBudget& budget, size_t starts, bool window) {
+  if (++budget.calls % kCallsPerClockRead != 0 && starts < kClockReadWindow &&
+      !(window && budget.narrowed > 0))
+    return;
+  if (!ClockAllows(budget)) budget.left = 0;
+}
+
+[[gnu::always_inline]] inline int CallPcre2(const Regex& re, PCRE2_SPTR subject, size_t length,
+                                            size_t offset, uint32_t options,
+                                            pcre2_match_context* context) {
+  // The JIT entry cannot anchor at match time, nor apply start items.
+  if (re.jit && !re.own_start_items && !(options & PCRE2_ANCHORED))
+    return pcre2_jit_match(re.code, subject, length, offset, options, re.match_data, context);
+  return pcre2_match(re.code, subject, length, offset, options | PCRE2_NO_UTF_CHECK,
+                     re.match_data, context);
+}
+
+// The first match from `offset`, as pcre2_match finds it, in windows of
+// start positions paid for from the budget (see above). Gives what PCRE2
+// gives: the match (its offsets in re.match_data), PCRE2_ERROR_NOMATCH, or
+// a failure; a search over its budget or its time fails with
+// PCRE2_ERROR_MATCHLIMIT.
+int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t options,
+             SearchBudget& budget) {
   MatchEnvironment& env = Environment();
   const auto* subject = reinterpret_cast<PCRE2_SPTR>(DataOf(s));
-  options |= re.match_options;
-  // The JIT entry cannot anchor at match time; the interpreter can.
-  if (re.jit && !(options & PCRE2_ANCHORED))
-    return pcre2_jit_match(re.code, subject, s.size(), offset, options, re.match_data, env.context);
-  return pcre2_match(re.code, subject, s.size(), offset, options | PCRE2_NO_UTF_CHECK,
-                     re.match_data, env.context);
+  const size_t length = s.size();
+  if (!budget.started) {
+    budget.started = true;
+    if (budget.bytes == 0) budget.bytes = length;
+    budget.left = BudgetOf(budget.bytes);
+    if (budget.bytes > kLongText) {
+      budget.narrowed = kNarrowedAtFirst;
+      budget.clock_start = budget.clock_checked = NowNs();
+    }
+  }
+  const bool anchored = (options & PCRE2_ANCHORED) != 0;
+  const bool interpreted = anchored || !re.jit;
+  const uint64_t weight = interpreted ? kInterpreterWeight : 1;
+  const int floor = interpreted ? 0 : kJitFloor;
+  int tier = floor;
+  size_t from = offset;
+  size_t window = Window(budget.narrowed);
+  for (;;) {
+    const uint64_t limit = kTierLimit[tier];
+    // The last start position this call may try.
+    size_t last = length;
+    if (anchored)
+      last = from;
+    else if (re.windowed)
+      last = WindowEnd(s, from, window);
+    const uint64_t most = weight * limit * (last - from + 1);
+    if (budget.left < most) {
+      budget.left = 0;
+      return PCRE2_ERROR_MATCHLIMIT;
+    }
+    pcre2_set_match_limit(env.context, static_cast<uint32_t>(limit));
+    pcre2_set_offset_limit(env.context, last < length ? last : PCRE2_UNSET);
+    const int rc = CallPcre2(re, subject, length, from, options, env.context);
+    if (rc >= 0) {
+      // It tried the start positions up to the one the match began at (which
+      // \K can hide from the offsets).
+      const size_t began = std::clamp<size_t>(pcre2_get_startchar(re.match_data), from, last);
+      budget.left -= weight * limit * (began - from + 1);
+      Tick(budget, began - from, false);
+      return rc;
+    }
+    budget.left -= most;
+    if (rc == PCRE2_ERROR_MATCHLIMIT) {
+      Tick(budget, last - from, true);
+      if (window > 1 && last > from && re.windowed && !anchored) {
+        // Seek the start that needs more in a narrower window.
+        window = std::max<size_t>(1, std::min(window, last - from + 1) / 16);
+        continue;
+      }
+      // One start needs more: the pattern's own limit, or the last tier,
+      // holds for it.
+      if (tier + 1 == kTiers || limit >= re.own_match_limit) return rc;
+      ++tier;
+      continue;
+    }
+    if (rc != PCRE2_ERROR_NOMATCH || last >= length || anchored) return rc;
+    Tick(budget, last - from, true);
+    from = last + 1;
+    tier = floor;
+    window = Window(budget.narrowed);
+  }
 }
 
 // A search that failed for another reason than "no match".
@@ -435,12 +612,12 @@ void FailSearch(int rc, Error* error) {
 // stops between the CR and LF of a line end). The match's offsets are in
 // re.match_data.
 bool FindNext(const Regex& re, std::string_view s, Cursor& cursor, const Flags& flags,
-              Error* error) {
+              SearchBudget& budget, Error* error) {
   const uint32_t base = flags.match_empty ? 0 : PCRE2_NOTEMPTY;
   while (!cursor.done && cursor.offset <= s.size()) {
     uint32_t options = base;
     if (cursor.after_empty) options |= PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED;
-    int rc = RunMatch(re, s, cursor.offset, options);
+    int rc = RunMatch(re, s, cursor.offset, options, budget);
     if (rc == PCRE2_ERROR_NOMATCH) {
       if (!cursor.after_empty || cursor.offset >= s.size()) break;
       size_t next = cursor.offset + 1;
@@ -571,7 +748,8 @@ void ReplaceIn(const Regex& re, std::string_view s, Cursor cursor, std::string_v
   result.append(s.data(), start);
   size_t copied = start;
   Stage stage(result);
-  while (FindNext(re, s, cursor, flags, error)) {
+  SearchBudget budget(s.size());
+  while (FindNext(re, s, cursor, flags, budget, error)) {
     const PCRE2_SIZE* ov = re.ovector;
     if (result.capacity() - result.size() < 4096 && ov[0] > start) {
       stage.Flush();
@@ -638,7 +816,8 @@ void* SearchFrom(Regex& re, std::string_view target, int64_t start, std::string_
     subject = ToValidUtf8(target);
   KeepReplacement(re, replacement);
   re.cursor = CursorAt(*re.subject, start);
-  if (!FindNext(re, *re.subject, re.cursor, *flags, error)) return nullptr;
+  re.budget = SearchBudget(re.subject->size());
+  if (!FindNext(re, *re.subject, re.cursor, *flags, re.budget, error)) return nullptr;
   return NewMatch(re);
 }
 
@@ -654,7 +833,9 @@ void* Probe(Regex& re, std::string_view target, const Flags& flags, Error* error
   if (!EnsureCompiled(re, flags, error)) return nullptr;
   std::optional<ValidText> valid;
   if (!flags.target_checked) target = valid.emplace(target).view();
-  const int rc = RunMatch(re, target, 0, flags.match_empty ? 0 : PCRE2_NOTEMPTY);
+  std::optional<SearchBudget> own;
+  SearchBudget& budget = flags.budget ? *flags.budget : own.emplace(target.size());
+  const int rc = RunMatch(re, target, 0, flags.match_empty ? 0 : PCRE2_NOTEMPTY, budget);
   if (rc == PCRE2_ERROR_NOMATCH) return nullptr;
   if (rc < 0 || !MatchIsSound(re, 0, error)) {
     if (rc < 0) FailSearch(rc, error);
@@ -677,7 +858,9 @@ void* WalkOn(Regex& re, std::string_view target, const Flags& flags, Error* erro
   if (!flags.target_checked) target = valid.emplace(target).view();
   Cursor cursor{walk.offset, walk.after_empty, false};
   const PCRE2_SIZE* ov = re.ovector;
-  while (walk.found < walk.room && FindNext(re, target, cursor, flags, error))
+  std::optional<SearchBudget> own;
+  SearchBudget& budget = walk.budget ? *walk.budget : own.emplace(target.size());
+  while (walk.found < walk.room && FindNext(re, target, cursor, flags, budget, error))
     walk.spans[walk.found++] = MatchSpan{ov[0], ov[1]};
   walk.offset = cursor.offset;
   walk.after_empty = cursor.after_empty;
@@ -702,7 +885,7 @@ void* SearchNext(void* handle, std::string_view replacement, const Flags* flags,
   if (!re.subject) return nullptr;
   if (!EnsureCompiled(re, *flags, error)) return nullptr;
   KeepReplacement(re, replacement);
-  if (!FindNext(re, *re.subject, re.cursor, *flags, error)) return nullptr;
+  if (!FindNext(re, *re.subject, re.cursor, *flags, re.budget, error)) return nullptr;
   return NewMatch(re);
 }
 
