@@ -96,6 +96,9 @@ struct SearchBudget {
   int64_t clock_start = 0, clock_checked = 0;  // nanoseconds, 0: not read yet
   uint32_t calls = 0;
   uint32_t narrowed = 0;  // how far the windows of start positions are narrowed
+  int tier = -1;          // the per-start limit now in use (-1: none yet)
+  size_t window = 0;      // start positions a call tries at most
+  size_t passed = 0;      // start positions passed at this tier since it was reached
 };
 
 // One match as byte offsets into the text searched: [start, end).

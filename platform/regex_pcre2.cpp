@@ -401,15 +401,19 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
 // S start positions with limit L does at most S * L steps, and that is its
 // charge, whatever the outcome. PCRE2 offers no count of the steps a call
 // really took. The limit starts small (32 steps a start for JIT code, over
-// 4096 starts). When a window hits it, the start that needs more is sought
-// in a window a sixteenth as wide from the same place, and once it is
-// alone, the limit is raised fourfold until it passes (or the last tier,
-// kMatchLimit, fails it); every failed try is paid for too. After it the
-// search goes on at the lowest tier. Ordinary patterns take a few steps a
-// start and stay there, which costs at most 2 * 32 a byte; the budget is
-// kBudgetBase + kBudgetPerByte a byte, so they always finish, a start that
-// needs x steps costs about 140,000 + 1.5 x, and a runaway ends within
-// about two seconds at 1 MB.
+// 4096 starts) and follows the text:
+// - when a window hits the limit, the start that needs more is sought in a
+//   window a sixteenth as wide from the same place, and once it is alone,
+//   the limit is raised fourfold (up to kMatchLimit, which fails it);
+// - a window that passes lets the next one be four times as wide, up to
+//   what keeps the charge of a window at 4096 * 32; once a window's worth
+//   of starts has passed at a raised limit, the limit is lowered a tier.
+// Every failed try is paid for too. Ordinary patterns take a few steps a
+// start and stay at the lowest tier, which costs at most 2 * 32 a byte; the
+// budget is kBudgetBase + kBudgetPerByte a byte, so they always finish. A
+// lone start that needs x steps costs about 140,000 + 3 x; where every
+// start needs x, a start costs about 5 x. A runaway ends within about two
+// seconds at 1 MB.
 //
 // A step of the interpreter takes several times as long as one of JIT code
 // (45 ns against 6 ns, measured on a backtracking pattern), so it is charged
@@ -445,10 +449,10 @@ constexpr uint32_t kNarrowedAtFirst = 6;
 
 uint64_t BudgetOf(size_t bytes) { return kBudgetBase + kBudgetPerByte * static_cast<uint64_t>(bytes); }
 
-constexpr size_t kWindow = 4096;  // start positions a call tries at most
-
-[[gnu::always_inline]] inline size_t Window(uint32_t narrowed) {
-  const size_t window = kWindow >> narrowed;
+// The widest window at the tier: as many starts as keep its charge at
+// 4096 * 32 steps, at most 4096.
+[[gnu::always_inline]] inline size_t WidestWindow(int tier, uint32_t narrowed) {
+  const size_t window = std::min<size_t>(4096, (size_t{4096} * 32) / kTierLimit[tier]) >> narrowed;
   return window ? window : 1;
 }
 
@@ -533,9 +537,16 @@ int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t option
   const bool interpreted = anchored || !re.jit;
   const uint64_t weight = interpreted ? kInterpreterWeight : 1;
   const int floor = interpreted ? 0 : kJitFloor;
-  int tier = floor;
+  // An anchored retry tries one start, from the lowest tier; a search
+  // carries its tier and window from call to call.
+  int anchored_tier = floor;
+  size_t one = 1;
+  int& tier = anchored ? anchored_tier : budget.tier;
+  size_t& window = anchored ? one : budget.window;
+  if (tier < floor) tier = floor;
+  if (window == 0) window = WidestWindow(tier, budget.narrowed);
+  window = std::clamp<size_t>(window, 1, WidestWindow(tier, budget.narrowed));
   size_t from = offset;
-  size_t window = Window(budget.narrowed);
   for (;;) {
     const uint64_t limit = kTierLimit[tier];
     // The last start position this call may try.
@@ -552,33 +563,42 @@ int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t option
     pcre2_set_match_limit(env.context, static_cast<uint32_t>(limit));
     pcre2_set_offset_limit(env.context, last < length ? last : PCRE2_UNSET);
     const int rc = CallPcre2(re, subject, length, from, options, env.context);
-    if (rc >= 0) {
-      // It tried the start positions up to the one the match began at (which
-      // \K can hide from the offsets).
-      const size_t began = std::clamp<size_t>(pcre2_get_startchar(re.match_data), from, last);
-      budget.left -= weight * limit * (began - from + 1);
-      Tick(budget, began - from, false);
-      return rc;
-    }
-    budget.left -= most;
-    if (rc == PCRE2_ERROR_MATCHLIMIT) {
-      Tick(budget, last - from, true);
-      if (window > 1 && last > from && re.windowed && !anchored) {
-        // Seek the start that needs more in a narrower window.
-        window = std::max<size_t>(1, std::min(window, last - from + 1) / 16);
-        continue;
+    if (rc >= 0 || rc == PCRE2_ERROR_NOMATCH) {
+      // It passed the start positions up to the one the match began at
+      // (which \K can hide from the offsets), or all of the window.
+      const size_t passed_to =
+          rc >= 0 ? std::clamp<size_t>(pcre2_get_startchar(re.match_data), from, last) : last;
+      const size_t starts = passed_to - from + 1;
+      budget.left -= weight * limit * starts;
+      if (!anchored && tier > floor) {
+        budget.passed += starts;
+        if (budget.passed >= WidestWindow(tier, 0)) {
+          --tier;
+          budget.passed = 0;
+        }
       }
-      // One start needs more: the pattern's own limit, or the last tier,
-      // holds for it.
-      if (tier + 1 == kTiers || limit >= re.own_match_limit) return rc;
-      ++tier;
+      if (rc >= 0 || last >= length || anchored) {
+        Tick(budget, starts, false);
+        return rc;
+      }
+      Tick(budget, starts, true);
+      from = last + 1;
+      window = std::min(window * 4, WidestWindow(tier, budget.narrowed));
       continue;
     }
-    if (rc != PCRE2_ERROR_NOMATCH || last >= length || anchored) return rc;
+    budget.left -= most;
+    if (rc != PCRE2_ERROR_MATCHLIMIT) return rc;
     Tick(budget, last - from, true);
-    from = last + 1;
-    tier = floor;
-    window = Window(budget.narrowed);
+    if (window > 1 && last > from && re.windowed && !anchored) {
+      // Seek the start that needs more in a narrower window.
+      window = std::max<size_t>(1, std::min(window, last - from + 1) / 16);
+      continue;
+    }
+    // One start needs more: the pattern's own limit, or the last tier,
+    // holds for it.
+    if (tier + 1 == kTiers || limit >= re.own_match_limit) return rc;
+    ++tier;
+    budget.passed = 0;
   }
 }
 
