@@ -76,12 +76,14 @@ TEST_F(RunawayTest, ManyParagraphsOfOnePieceShareOneBudget) {
 }
 
 // A few starts that need hundreds of thousands of steps each (2^17 ways
-// for 16 "a" before a wrong letter), and empty matches at every place of 4
+// for 16 "a" before a wrong letter), every start of 200 KB needing some forty
+// steps of the interpreter, and empty matches at every place of 4
 // MB (the most that an ordinary pattern pays per byte, more than the part
 // of the budget that does not grow with the text), finish whole.
 TEST_F(RunawayTest, LegitimateSearchesAreNotCutShort) {
   std::string heavy;
   for (int i = 0; i < 20; ++i) heavy += "xx" + std::string(17, 'a') + "b\r" + std::string(3000, 'y');
+  const std::string uniform = std::string(200'000, 'a') + "!b";
   std::string words;
   while (words.size() < 4'000'000) words += "word 日本語 12\r";
   const struct {
@@ -90,6 +92,7 @@ TEST_F(RunawayTest, LegitimateSearchesAreNotCutShort) {
   } cases[] = {
       {heavy, "(?:a|a){16}b"},
       {heavy, "(*NO_JIT)(?:a|a){16}b"},
+      {uniform, "(*NO_JIT)(?:a|a){4}b"},
       {words, "x*"},
       {words, "."},
       {words, "(*NO_JIT)\\b"},
