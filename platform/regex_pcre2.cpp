@@ -36,6 +36,10 @@ struct MatchEnvironment {
   pcre2_match_context* context = nullptr;
   pcre2_jit_stack* jit_stack = nullptr;
   pcre2_compile_context* compile_context = nullptr;
+  // The per-start limit and the offset limit the context holds, so that a
+  // search sets them only when they change.
+  uint32_t match_limit = kMatchLimit;
+  size_t offset_limit = PCRE2_UNSET;
 
   MatchEnvironment() {
     context = pcre2_match_context_create(nullptr);
@@ -439,7 +443,7 @@ constexpr uint64_t kBudgetBase = 200'000'000;
 constexpr uint64_t kBudgetPerByte = 256;
 constexpr int64_t kClockBaseNs = 2'000'000'000;
 constexpr int64_t kClockPerUnitNs = 10;
-constexpr uint32_t kCallsPerClockRead = 64;
+constexpr uint32_t kCallsPerClockRead = 256;
 constexpr size_t kClockReadWindow = 512;  // a call over this many starts reads the clock
 constexpr int64_t kSlowNs = 20'000'000;   // calls this far apart narrow the windows
 constexpr int64_t kQuickNs = 1'000'000;   // and these widen them
@@ -449,19 +453,25 @@ constexpr uint32_t kNarrowedAtFirst = 6;
 
 uint64_t BudgetOf(size_t bytes) { return kBudgetBase + kBudgetPerByte * static_cast<uint64_t>(bytes); }
 
-// The widest window at the tier: as many starts as keep its charge at
-// 4096 * 32 steps, at most 4096.
+// The widest window at each tier: as many starts as keep its charge at
+// 4096 * 32 steps, at most 4096 (always a power of two).
+constexpr size_t kWidest[kTiers] = {4096, 4096, 1024, 256, 64, 16, 4, 1, 1, 1, 1};
+static_assert(kWidest[kJitFloor] * kTierLimit[kJitFloor] == 4096 * 32);
+
 [[gnu::always_inline]] inline size_t WidestWindow(int tier, uint32_t narrowed) {
-  const size_t window = std::min<size_t>(4096, (size_t{4096} * 32) / kTierLimit[tier]) >> narrowed;
+  const size_t window = kWidest[tier] >> narrowed;
   return window ? window : 1;
 }
 
-// The last start position of the window of `window` starts from `from`, or
-// s.size() when it reaches the end. The next window begins at a character,
-// never between the CR and LF of a line end: PCRE2 steps over such a LF
-// within one call, and a call begun there would not.
+// The last start position of the window that holds `from`, or s.size()
+// when it reaches the end. Windows lie on a grid of `window` (a power of
+// two) bytes, so that the calls of a dense search share one offset limit;
+// a window has at most `window` starts after `from` and the few bytes of a
+// character. The next window begins at a character, never between the CR
+// and LF of a line end: PCRE2 steps over such a LF within one call, and a
+// call begun there would not.
 [[gnu::always_inline]] inline size_t WindowEnd(std::string_view s, size_t from, size_t window) {
-  size_t next = from + window;
+  size_t next = (from | (window - 1)) + 1;
   if (next >= s.size()) return s.size();
   while (next < s.size() && utf8::IsContinuation(static_cast<unsigned char>(s[next]))) ++next;
   if (next < s.size() && s[next] == '\n' && s[next - 1] == '\r') ++next;
@@ -519,8 +529,8 @@ bool ClockAllows(SearchBudget& budget) {
 // gives: the match (its offsets in re.match_data), PCRE2_ERROR_NOMATCH, or
 // a failure; a search over its budget or its time fails with
 // PCRE2_ERROR_MATCHLIMIT.
-int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t options,
-             SearchBudget& budget) {
+[[gnu::always_inline]] inline int RunMatch(const Regex& re, std::string_view s, size_t offset,
+                                          uint32_t options, SearchBudget& budget) {
   MatchEnvironment& env = Environment();
   const auto* subject = reinterpret_cast<PCRE2_SPTR>(DataOf(s));
   const size_t length = s.size();
@@ -560,14 +570,21 @@ int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t option
       budget.left = 0;
       return PCRE2_ERROR_MATCHLIMIT;
     }
-    pcre2_set_match_limit(env.context, static_cast<uint32_t>(limit));
-    pcre2_set_offset_limit(env.context, last < length ? last : PCRE2_UNSET);
+    if (env.match_limit != limit) {
+      env.match_limit = static_cast<uint32_t>(limit);
+      pcre2_set_match_limit(env.context, env.match_limit);
+    }
+    const size_t offset_limit = last < length ? last : PCRE2_UNSET;
+    if (env.offset_limit != offset_limit) {
+      env.offset_limit = offset_limit;
+      pcre2_set_offset_limit(env.context, offset_limit);
+    }
     const int rc = CallPcre2(re, subject, length, from, options, env.context);
     if (rc >= 0 || rc == PCRE2_ERROR_NOMATCH) {
-      // It passed the start positions up to the one the match began at
-      // (which \K can hide from the offsets), or all of the window.
-      const size_t passed_to =
-          rc >= 0 ? std::clamp<size_t>(pcre2_get_startchar(re.match_data), from, last) : last;
+      // It passed the start positions up to the one the match began at, which
+      // lies before its end (\K can hide it from the start), or all of the
+      // window.
+      const size_t passed_to = rc >= 0 ? std::clamp<size_t>(re.ovector[1], from, last) : last;
       const size_t starts = passed_to - from + 1;
       budget.left -= weight * limit * starts;
       if (!anchored && tier > floor) {
@@ -591,7 +608,7 @@ int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t option
     Tick(budget, last - from, true);
     if (window > 1 && last > from && re.windowed && !anchored) {
       // Seek the start that needs more in a narrower window.
-      window = std::max<size_t>(1, std::min(window, last - from + 1) / 16);
+      window = std::max<size_t>(1, window / 16);
       continue;
     }
     // One start needs more: the pattern's own limit, or the last tier,
