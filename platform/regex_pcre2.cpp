@@ -428,12 +428,12 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
 // last guard against that: a search that has run longer than kClockBaseNs
 // plus kClockPerUnitNs for every unit it has paid ends as a limit hit. An
 // ordinary search pays more units than its time needs (at least 32 for each
-// match or byte searched, which allows 320 ns, where a match takes some 20
-// to 120 ns and a byte far less), so only work that PCRE2 does not count
-// can run the clock out. Calls are timed while
-// their windows are wide or narrowed; a slow call narrows the windows, so
-// that the clock is read often enough, and quick ones widen them again. A
-// long text starts narrowed: the first call has no time to go by.
+// match or byte searched, which allows 640 ns, where a match takes some 20
+// to 350 ns on a loaded machine and a byte far less), so only work that
+// PCRE2 does not count can run the clock out. Calls are timed while their
+// windows are wide or narrowed; a slow call narrows the windows, so that
+// the clock is read often enough, and quick ones widen them again. A long
+// text starts narrowed: the first call has no time to go by.
 constexpr uint32_t kTierLimit[] = {8,      32,      128,       512,       2048,       8192,
                                    32'768, 131'072, 524'288,   2'097'152, kMatchLimit};
 constexpr int kTiers = sizeof kTierLimit / sizeof kTierLimit[0];
@@ -442,7 +442,7 @@ constexpr uint64_t kInterpreterWeight = 8;
 constexpr uint64_t kBudgetBase = 200'000'000;
 constexpr uint64_t kBudgetPerByte = 256;
 constexpr int64_t kClockBaseNs = 2'000'000'000;
-constexpr int64_t kClockPerUnitNs = 10;
+constexpr int64_t kClockPerUnitNs = 20;
 constexpr uint32_t kCallsPerClockRead = 256;
 constexpr size_t kClockReadWindow = 512;  // a call over this many starts reads the clock
 constexpr int64_t kSlowNs = 20'000'000;   // calls this far apart narrow the windows
