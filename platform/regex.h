@@ -99,6 +99,8 @@ struct SearchBudget {
   int tier = -1;          // the per-start limit now in use (-1: none yet)
   size_t window = 0;      // start positions a call tries at most
   size_t passed = 0;      // start positions passed at this tier since it was reached
+  const char* window_text = nullptr;  // the last window's end, for the calls in it
+  size_t window_grid = 0, window_last = 0;
 };
 
 // One match as byte offsets into the text searched: [start, end).

@@ -470,12 +470,19 @@ static_assert(kWidest[kJitFloor] * kTierLimit[kJitFloor] == 4096 * 32);
 // character. The next window begins at a character, never between the CR
 // and LF of a line end: PCRE2 steps over such a LF within one call, and a
 // call begun there would not.
-[[gnu::always_inline]] inline size_t WindowEnd(std::string_view s, size_t from, size_t window) {
-  size_t next = (from | (window - 1)) + 1;
-  if (next >= s.size()) return s.size();
+// The budget keeps the last window's end for the calls that follow in it.
+[[gnu::always_inline]] inline size_t WindowEnd(std::string_view s, size_t from, size_t window,
+                                               SearchBudget& budget) {
+  const size_t grid = (from | (window - 1)) + 1;
+  if (grid >= s.size()) return s.size();
+  if (grid == budget.window_grid && s.data() == budget.window_text) return budget.window_last;
+  size_t next = grid;
   while (next < s.size() && utf8::IsContinuation(static_cast<unsigned char>(s[next]))) ++next;
   if (next < s.size() && s[next] == '\n' && s[next - 1] == '\r') ++next;
-  return next >= s.size() ? s.size() : next - 1;
+  budget.window_text = s.data();
+  budget.window_grid = grid;
+  budget.window_last = next >= s.size() ? s.size() : next - 1;
+  return budget.window_last;
 }
 
 int64_t NowNs() {
@@ -524,13 +531,22 @@ bool ClockAllows(SearchBudget& budget) {
                      re.match_data, context);
 }
 
-// The first match from `offset`, as pcre2_match finds it, in windows of
-// start positions paid for from the budget (see above). Gives what PCRE2
-// gives: the match (its offsets in re.match_data), PCRE2_ERROR_NOMATCH, or
-// a failure; a search over its budget or its time fails with
-// PCRE2_ERROR_MATCHLIMIT.
-[[gnu::always_inline]] inline int RunMatch(const Regex& re, std::string_view s, size_t offset,
-                                          uint32_t options, SearchBudget& budget) {
+// The limits of the next call, set in the context only when they change.
+[[gnu::always_inline]] inline void SetLimits(MatchEnvironment& env, uint32_t match_limit,
+                                             size_t offset_limit) {
+  if (env.match_limit != match_limit) {
+    env.match_limit = match_limit;
+    pcre2_set_match_limit(env.context, match_limit);
+  }
+  if (env.offset_limit != offset_limit) {
+    env.offset_limit = offset_limit;
+    pcre2_set_offset_limit(env.context, offset_limit);
+  }
+}
+
+// RunMatch in full: every tier, window and retry.
+[[gnu::noinline]] int RunMatchWindows(const Regex& re, std::string_view s, size_t offset,
+                                      uint32_t options, SearchBudget& budget) {
   MatchEnvironment& env = Environment();
   const auto* subject = reinterpret_cast<PCRE2_SPTR>(DataOf(s));
   const size_t length = s.size();
@@ -564,21 +580,13 @@ bool ClockAllows(SearchBudget& budget) {
     if (anchored)
       last = from;
     else if (re.windowed)
-      last = WindowEnd(s, from, window);
+      last = WindowEnd(s, from, window, budget);
     const uint64_t most = weight * limit * (last - from + 1);
     if (budget.left < most) {
       budget.left = 0;
       return PCRE2_ERROR_MATCHLIMIT;
     }
-    if (env.match_limit != limit) {
-      env.match_limit = static_cast<uint32_t>(limit);
-      pcre2_set_match_limit(env.context, env.match_limit);
-    }
-    const size_t offset_limit = last < length ? last : PCRE2_UNSET;
-    if (env.offset_limit != offset_limit) {
-      env.offset_limit = offset_limit;
-      pcre2_set_offset_limit(env.context, offset_limit);
-    }
+    SetLimits(env, static_cast<uint32_t>(limit), last < length ? last : PCRE2_UNSET);
     const int rc = CallPcre2(re, subject, length, from, options, env.context);
     if (rc >= 0 || rc == PCRE2_ERROR_NOMATCH) {
       // It passed the start positions up to the one the match began at, which
@@ -594,13 +602,15 @@ bool ClockAllows(SearchBudget& budget) {
           budget.passed = 0;
         }
       }
+      // Passing widens the window again (a match does too: the search has
+      // moved on from a start that needed more).
+      window = std::min(window * 4, WidestWindow(tier, budget.narrowed));
       if (rc >= 0 || last >= length || anchored) {
         Tick(budget, starts, false);
         return rc;
       }
       Tick(budget, starts, true);
       from = last + 1;
-      window = std::min(window * 4, WidestWindow(tier, budget.narrowed));
       continue;
     }
     budget.left -= most;
@@ -617,6 +627,55 @@ bool ClockAllows(SearchBudget& budget) {
     ++tier;
     budget.passed = 0;
   }
+}
+
+// The first match from `offset`, as pcre2_match finds it, in windows of
+// start positions paid for from the budget (see above). Gives what PCRE2
+// gives: the match (its offsets in re.match_data), PCRE2_ERROR_NOMATCH, or
+// a failure; a search over its budget or its time fails with
+// PCRE2_ERROR_MATCHLIMIT. The usual call, one window at the lowest tier that
+// ends the search, is made here; everything else in RunMatchWindows.
+[[gnu::always_inline]] inline int RunMatch(const Regex& re, std::string_view s, size_t offset,
+                                          uint32_t options, SearchBudget& budget) {
+  const int floor = re.jit ? kJitFloor : 0;
+  if ((options & PCRE2_ANCHORED) || !budget.started || budget.tier != floor || budget.window == 0)
+    return RunMatchWindows(re, s, offset, options, budget);
+  const size_t length = s.size();
+  const size_t last = re.windowed ? WindowEnd(s, offset, budget.window, budget) : length;
+  const uint64_t unit = (re.jit ? 1 : kInterpreterWeight) * kTierLimit[floor];
+  const uint64_t most = unit * (last - offset + 1);
+  if (budget.left < most) return RunMatchWindows(re, s, offset, options, budget);
+  MatchEnvironment& env = Environment();
+  SetLimits(env, kTierLimit[floor], last < length ? last : PCRE2_UNSET);
+  const int rc =
+      CallPcre2(re, reinterpret_cast<PCRE2_SPTR>(DataOf(s)), length, offset, options, env.context);
+  if (rc >= 0) {
+    const size_t starts = std::clamp<size_t>(re.ovector[1], offset, last) - offset + 1;
+    budget.left -= unit * starts;
+    budget.window = std::min(budget.window * 4, WidestWindow(floor, budget.narrowed));
+    Tick(budget, starts, false);
+    return rc;
+  }
+  budget.left -= most;
+  if (rc == PCRE2_ERROR_NOMATCH) {
+    if (last >= length) {
+      Tick(budget, last - offset + 1, false);
+      return rc;
+    }
+    Tick(budget, last - offset + 1, true);
+    budget.window = std::min(budget.window * 4, WidestWindow(floor, budget.narrowed));
+    return RunMatchWindows(re, s, last + 1, options, budget);
+  }
+  if (rc != PCRE2_ERROR_MATCHLIMIT) return rc;
+  Tick(budget, last - offset, true);
+  if (budget.window > 1 && last > offset && re.windowed) {
+    budget.window = std::max<size_t>(1, budget.window / 16);
+  } else {
+    if (floor + 1 == kTiers || kTierLimit[floor] >= re.own_match_limit) return rc;
+    ++budget.tier;
+    budget.passed = 0;
+  }
+  return RunMatchWindows(re, s, offset, options, budget);
 }
 
 // A search that failed for another reason than "no match".
@@ -866,13 +925,23 @@ void RegExExit(void* re) { delete static_cast<Regex*>(re); }
 
 // Whether the pattern matches in the target, searched where it lies (see
 // Flags::probe): the first search of FindNext, without its state.
+void* Probe(Regex& re, std::string_view target, const Flags& flags, Error* error);
+
+// A probe with a budget of its own, for its target alone.
+[[gnu::noinline]] void* ProbeAlone(Regex& re, std::string_view target, const Flags& flags,
+                                   Error* error) {
+  SearchBudget budget(target.size());
+  Flags with_budget = flags;
+  with_budget.budget = &budget;
+  return Probe(re, target, with_budget, error);
+}
+
 void* Probe(Regex& re, std::string_view target, const Flags& flags, Error* error) {
+  if (!flags.budget) return ProbeAlone(re, target, flags, error);
   if (!EnsureCompiled(re, flags, error)) return nullptr;
   std::optional<ValidText> valid;
   if (!flags.target_checked) target = valid.emplace(target).view();
-  std::optional<SearchBudget> own;
-  SearchBudget& budget = flags.budget ? *flags.budget : own.emplace(target.size());
-  const int rc = RunMatch(re, target, 0, flags.match_empty ? 0 : PCRE2_NOTEMPTY, budget);
+  const int rc = RunMatch(re, target, 0, flags.match_empty ? 0 : PCRE2_NOTEMPTY, *flags.budget);
   if (rc == PCRE2_ERROR_NOMATCH) return nullptr;
   if (rc < 0 || !MatchIsSound(re, 0, error)) {
     if (rc < 0) FailSearch(rc, error);
