@@ -413,11 +413,16 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
 //   what keeps the charge of a window at 4096 * 32; once a window's worth
 //   of starts has passed at a raised limit, the limit is lowered a tier.
 // Every failed try is paid for too. Ordinary patterns take a few steps a
-// start and stay at the lowest tier, which costs at most 2 * 32 a byte; the
-// budget is kBudgetBase + kBudgetPerByte a byte, so they always finish. A
-// lone start that needs x steps costs about 140,000 + 3 x; where every
-// start needs x, a start costs about 5 x. A runaway ends within about two
-// seconds at 1 MB.
+// start and stay at the lowest tier. There a search can cost at most
+// 2 * 32 a byte of JIT code (every start tried once unanchored; a match
+// costs the starts up to its end, so at most one more start each) and
+// 2 * 64 + 64 of the interpreter (the anchored retries after empty
+// matches), all within the kBudgetPerByte a byte of the budget: so a call
+// at the lowest tier that ends the search (RunMatch's usual case) need not
+// be paid for, and is not. The budget is kBudgetBase + kBudgetPerByte a
+// byte; a lone start that needs x steps costs about 140,000 + 3 x; where
+// every start needs x, a start costs about 5 x. A runaway ends within
+// about two seconds at 1 MB.
 //
 // A step of the interpreter takes several times as long as one of JIT code
 // (45 ns against 6 ns, measured on a backtracking pattern), so it is charged
@@ -425,11 +430,11 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
 //
 // Some work PCRE2 does not count: a possessive repeat or a lookahead can
 // scan the rest of the text within one step, at every start. A clock is the
-// last guard against that: a search that has run longer than kClockBaseNs
-// plus kClockPerUnitNs for every unit it has paid ends as a limit hit. An
-// ordinary search pays more units than its time needs (at least 32 for each
-// match or byte searched, which allows 640 ns, where a match takes some 20
-// to 350 ns on a loaded machine and a byte far less), so only work that
+// last guard against that: a search that has run longer than kClockBaseNs,
+// plus kClockPerByteNs for every byte of its text and kClockPerUnitNs for
+// every unit it has paid, ends as a limit hit. An ordinary search takes far
+// less (a match of "." some 20 to 350 ns on a loaded machine, realloc of the
+// lists included; a byte of a sparse search about 1 ns), so only work that
 // PCRE2 does not count can run the clock out. Calls are timed while their
 // windows are wide or narrowed; a slow call narrows the windows, so that
 // the clock is read often enough, and quick ones widen them again. A long
@@ -442,6 +447,7 @@ constexpr uint64_t kInterpreterWeight = 8;
 constexpr uint64_t kBudgetBase = 200'000'000;
 constexpr uint64_t kBudgetPerByte = 256;
 constexpr int64_t kClockBaseNs = 2'000'000'000;
+constexpr int64_t kClockPerByteNs = 1000;
 constexpr int64_t kClockPerUnitNs = 20;
 constexpr uint32_t kCallsPerClockRead = 256;
 constexpr size_t kClockReadWindow = 512;  // a call over this many starts reads the clock
@@ -507,7 +513,8 @@ bool ClockAllows(SearchBudget& budget) {
   else if (since < kQuickNs && budget.narrowed > 0)
     --budget.narrowed;
   const uint64_t paid = BudgetOf(budget.bytes) - budget.left;
-  const int64_t allowed = kClockBaseNs + kClockPerUnitNs * static_cast<int64_t>(paid);
+  const int64_t allowed = kClockBaseNs + kClockPerByteNs * static_cast<int64_t>(budget.bytes) +
+                          kClockPerUnitNs * static_cast<int64_t>(paid);
   return now - budget.clock_start <= allowed;
 }
 
@@ -634,29 +641,32 @@ bool ClockAllows(SearchBudget& budget) {
 // gives: the match (its offsets in re.match_data), PCRE2_ERROR_NOMATCH, or
 // a failure; a search over its budget or its time fails with
 // PCRE2_ERROR_MATCHLIMIT. The usual call, one window at the lowest tier that
-// ends the search, is made here; everything else in RunMatchWindows.
+// ends the search, is made here and costs nothing (see above); everything
+// else in RunMatchWindows.
 [[gnu::always_inline]] inline int RunMatch(const Regex& re, std::string_view s, size_t offset,
                                           uint32_t options, SearchBudget& budget) {
   const int floor = re.jit ? kJitFloor : 0;
-  if ((options & PCRE2_ANCHORED) || !budget.started || budget.tier != floor || budget.window == 0)
+  if ((options & PCRE2_ANCHORED) || budget.tier != floor || budget.window == 0 ||
+      budget.left == 0)
     return RunMatchWindows(re, s, offset, options, budget);
   const size_t length = s.size();
   const size_t last = re.windowed ? WindowEnd(s, offset, budget.window, budget) : length;
-  const uint64_t unit = (re.jit ? 1 : kInterpreterWeight) * kTierLimit[floor];
-  const uint64_t most = unit * (last - offset + 1);
-  if (budget.left < most) return RunMatchWindows(re, s, offset, options, budget);
   MatchEnvironment& env = Environment();
   SetLimits(env, kTierLimit[floor], last < length ? last : PCRE2_UNSET);
   const int rc =
       CallPcre2(re, reinterpret_cast<PCRE2_SPTR>(DataOf(s)), length, offset, options, env.context);
   if (rc >= 0) {
     const size_t starts = std::clamp<size_t>(re.ovector[1], offset, last) - offset + 1;
-    budget.left -= unit * starts;
-    budget.window = std::min(budget.window * 4, WidestWindow(floor, budget.narrowed));
+    if (budget.window < kWidest[floor])
+      budget.window = std::min(budget.window * 4, WidestWindow(floor, budget.narrowed));
     Tick(budget, starts, false);
     return rc;
   }
-  budget.left -= most;
+  if (rc != PCRE2_ERROR_NOMATCH || last < length) {
+    // Not the usual case after all: paid for like any other call.
+    const uint64_t most = (re.jit ? 1 : kInterpreterWeight) * kTierLimit[floor] * (last - offset + 1);
+    budget.left -= std::min(budget.left, most);
+  }
   if (rc == PCRE2_ERROR_NOMATCH) {
     if (last >= length) {
       Tick(budget, last - offset + 1, false);
