@@ -2,6 +2,9 @@
 // 10,000 small pieces with 20 rules, each beside the strong baseline: a lean
 // PCRE2 JIT loop that computes the same lists (see "the strong baseline").
 // The last lines give the ratio of each matcher to it, from paired timings.
+// Then runaway patterns on 1 MB, timed until the search gives up, and "." on
+// 50 MB, which must complete (--benchmark_filter='runaway|whole' runs these
+// alone).
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
@@ -22,6 +25,7 @@
 
 #include "app/regex_binding.h"
 #include "engine/match_positions.h"
+#include "platform/regex.h"
 #include "platform/utf8_scan.h"
 
 namespace {
@@ -398,6 +402,73 @@ bool SamePieces() {
   return true;
 }
 
+// --- runaway patterns and a search that must complete ----------------------------
+//
+// Patterns that backtrack without bound, or scan the rest of the text at
+// every start, on a 1 MB piece: each must end with the limit outcome (a
+// raise from getRegPos, the empty list from getRegParaPos) within a few
+// seconds. The time is the whole search until it gives up.
+struct Runaway {
+  std::string name;
+  std::string pattern;
+  bool paragraphs;  // getRegParaPos on 1 MB of short paragraphs
+};
+
+const std::vector<Runaway>& Runaways() {
+  static const std::vector<Runaway> cases = {
+      {"(?:a|a){20}b", "(?:a|a){20}b", false},
+      {"(*NO_JIT)(?:a|a){20}b", "(*NO_JIT)(?:a|a){20}b", false},
+      {"empty then anchored retry", "(?:(?:a|a){20}b)?", false},
+      {"(a+)+$", "(a+)+$", false},
+      {"(?:a|aa)+$", "(?:a|aa)+$", false},
+      {"(?:a)*b quadratic", "(?:a)*b", false},
+      {"(?=a*b) uncounted scan", "(?=a*b)", false},
+      {"(*NO_JIT)a*b uncounted scan", "(*NO_JIT)a*b", false},
+      {"paragraphs (?:a|a){20}b", "(?:a|a){20}b", true},
+      {"paragraphs (*NO_JIT)(?:a|a){12}b", "(*NO_JIT)(?:a|a){12}b", true},
+  };
+  return cases;
+}
+
+// 1 MB of "a" ending in "!b"; or 1 MB of paragraphs of 30 "a" and "!b".
+const std::string& RunawayText(bool paragraphs) {
+  static const std::string one = std::string((1 << 20) - 2, 'a') + "!b";
+  static const std::string many = [] {
+    std::string text;
+    const std::string paragraph = std::string(30, 'a') + "!b\r";
+    while (text.size() + paragraph.size() <= (1 << 20)) text += paragraph;
+    return text;
+  }();
+  return paragraphs ? many : one;
+}
+
+void RunRunaway(benchmark::State& st, const Runaway& c) {
+  const std::string& text = RunawayText(c.paragraphs);
+  for (auto _ : st) {
+    if (c.paragraphs) {
+      if (!engine::getRegParaPos(text, c.pattern).empty()) st.SkipWithError("paragraphs listed");
+      continue;
+    }
+    try {
+      engine::getRegPos(text, c.pattern);
+      st.SkipWithError("the search was not stopped");
+    } catch (const platform::RegExSearchPatternException&) {
+    }
+  }
+}
+
+// "." on 50 MB: an ordinary search of a long text, which must finish whole
+// and give the lists of the strong baseline (PCRE2 asked directly).
+void RunWholeDot(benchmark::State& st) {
+  static const std::string text = MakeText(false, size_t{50} << 20);
+  const Strong strong(".");
+  const std::string expected = StrongRegPos(strong, text).str();
+  for (auto _ : st) {
+    const std::string got = engine::getRegPos(text, ".");
+    if (got != expected) st.SkipWithError("getRegPos of . on 50 MB differs from PCRE2");
+  }
+}
+
 std::string Fixed(double x) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.2f", x);
@@ -471,6 +542,18 @@ int main(int argc, char** argv) {
   add("strong-" + pieces_key, [](benchmark::State& st) {
     for (auto _ : st) benchmark::DoNotOptimize(StrongPieces());
   });
+
+  for (const Runaway& c : Runaways()) {
+    benchmark::RegisterBenchmark(("runaway/" + c.name + "/1MB").c_str(),
+                                 [&c](benchmark::State& st) { RunRunaway(st, c); })
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("whole/getRegPos ./50MB", RunWholeDot)
+      ->Iterations(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
 
   MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -75,6 +75,8 @@ std::string getRegParaPos(const std::string& text, const std::string& pattern) {
     // which has none, is copied to get one. Only whether it matches counts.
     const platform::CheckedText checked(text);
     const std::string_view all = checked.view();
+    // One budget for the search of the whole text, however it is cut.
+    platform::SearchBudget budget(all.size());
     size_t paragraph = 0;
     for (DecimalCounter number;; number.Next()) {
       passes.Begin();
@@ -83,9 +85,9 @@ std::string getRegParaPos(const std::string& text, const std::string& pattern) {
       size_t next = 0;
       if (cr_at) {
         next = static_cast<const char*>(cr_at) - all.data() + 1;
-        matched = re.Matches(checked, paragraph, next);
+        matched = re.Matches(checked, paragraph, next, budget);
       } else {
-        matched = re.Matches(platform::CheckedText(checked, paragraph, all.size(), "\r"));
+        matched = re.Matches(platform::CheckedText(checked, paragraph, all.size(), "\r"), budget);
       }
       if (matched) {
         if (list.capacity() - list.size() < 24) Grow(list, paragraph, all.size());

@@ -34,6 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const oracle::Pcre2Oracle expected(pattern, /*jit=*/true);
   const auto positions_expected = expected.Positions(subject);
   const auto paragraphs = expected.Paragraphs(subject);
+  // The component also bounds the search as a whole. For a text of a few KB
+  // its budget holds every search whose starts each take at most a few
+  // hundred steps; where one needs more, the limit outcome is allowed too.
+  const oracle::Pcre2Oracle light(pattern, /*jit=*/true, /*match_limit=*/250);
+  const bool heavy = positions_expected && paragraphs &&
+                     (!light.Positions(subject) || !light.Paragraphs(subject));
 
   std::string positions;
   bool raised = false;
@@ -46,12 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!raised)
       fuzz::Fail("getRegPos: a rejected pattern or a failed search gave a list",
                  "  got: " + fuzz::Show(positions) + "\n  " + context);
-  } else {
+  } else if (!(raised && heavy)) {
     if (raised) fuzz::Fail("getRegPos raised for a pattern PCRE2 accepts", "  " + context);
     fuzz::CheckEqual("getRegPos", positions, *positions_expected, context);
   }
 
   const std::string para = engine::getRegParaPos(text, pattern);
-  fuzz::CheckEqual("getRegParaPos", para, paragraphs.value_or(std::string()), context);
+  if (!(para.empty() && heavy))
+    fuzz::CheckEqual("getRegParaPos", para, paragraphs.value_or(std::string()), context);
   return 0;
 }

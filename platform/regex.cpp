@@ -260,11 +260,21 @@ std::shared_ptr<RegExMatch> RegEx::Search() {
 bool RegEx::Matches(const CheckedText& text) { return Matches(text, 0, text.view().size()); }
 
 bool RegEx::Matches(const CheckedText& text, size_t from, size_t to) {
+  SearchBudget budget(text.view().size());
+  return Matches(text, from, to, budget);
+}
+
+bool RegEx::Matches(const CheckedText& text, SearchBudget& budget) {
+  return Matches(text, 0, text.view().size(), budget);
+}
+
+bool RegEx::Matches(const CheckedText& text, size_t from, size_t to, SearchBudget& budget) {
   const std::string_view whole = text.view();
   to = std::min(to, whole.size());
   from = std::min(from, to);
   rc::Flags flags = FlagsOf(options_);
   flags.probe = true;
+  flags.budget = &budget;
   flags.target_checked = text.AtCharacter(from) && text.AtCharacter(to);
   rc::Error error;
   void* matched = Entry<rc::SearchTargetFn>(kRegExSearchTarget)(
@@ -281,6 +291,7 @@ size_t RegEx::NextMatches(const CheckedText& text, MatchWalk& walk, MatchSpan* s
   state.after_empty = walk.after_empty_;
   state.spans = spans;
   state.room = room;
+  state.budget = &walk.budget_;
   rc::Flags flags = FlagsOf(options_);
   flags.target_checked = true;
   flags.walk = &state;

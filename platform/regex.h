@@ -9,10 +9,13 @@
 // line ends are CR, LF or CRLF, "." does not match a line end, quantifiers are
 // greedy, empty matches are found. A pattern that does not compile, and a
 // search that hits the component's match or depth limit, raise
-// RegExSearchPatternException (a RegExException).
+// RegExSearchPatternException (a RegExException). The limit bounds the whole
+// search of one text, over all its start positions and all the calls that
+// search it (see SearchBudget), not each start alone.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,6 +81,28 @@ class CheckedText {
   std::string own_;
 };
 
+// What the searches of one text may still spend, all calls together: a
+// budget that grows with the text's size, so that a pattern that backtracks
+// without bound is stopped (as a limit hit) after a moment, however many
+// start positions or pieces it is tried at, while every ordinary search of
+// any length finishes. Kept by the pattern component; a caller makes one for
+// a text and hands it to every search of that text or of its pieces.
+struct SearchBudget {
+  explicit SearchBudget(size_t text_bytes = 0) : bytes(text_bytes) {}
+  size_t bytes;  // the size of the whole text, which sets the budget (0: the first target's)
+  // The component's own bookkeeping.
+  bool started = false;
+  uint64_t left = 0;
+  int64_t clock_start = 0, clock_checked = 0;  // nanoseconds, 0: not read yet
+  uint32_t calls = 0;
+  uint32_t narrowed = 0;  // how far the windows of start positions are narrowed
+  int tier = -1;          // the per-start limit now in use (-1: none yet)
+  size_t window = 0;      // start positions a call tries at most
+  size_t passed = 0;      // start positions passed at this tier since it was reached
+  const char* window_text = nullptr;  // the last window's end, for the calls in it
+  size_t window_grid = 0, window_last = 0;
+};
+
 // One match as byte offsets into the text searched: [start, end).
 struct MatchSpan {
   size_t start, end;
@@ -95,6 +120,7 @@ class MatchWalk {
   size_t offset_ = 0;
   bool after_empty_ = false;
   bool done_ = false;
+  SearchBudget budget_;  // one for the whole walk
 };
 
 class RegExOptions : public Object {
@@ -185,6 +211,10 @@ class RegEx : public Object {
   // made. Raises as Search does.
   bool Matches(const CheckedText& text);
   bool Matches(const CheckedText& text, size_t from, size_t to);
+  // The same, spending from the budget of a larger text that the caller
+  // searches piece by piece: the pieces of one text share one budget.
+  bool Matches(const CheckedText& text, SearchBudget& budget);
+  bool Matches(const CheckedText& text, size_t from, size_t to, SearchBudget& budget);
 
   // The next matches of the text, at most `room` of them, into `spans`, in
   // the order in which Replace with ReplaceAllMatches takes them (after an

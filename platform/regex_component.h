@@ -31,6 +31,7 @@ struct Walk {
   MatchSpan* spans = nullptr;
   size_t room = 0;
   size_t found = 0;
+  SearchBudget* budget = nullptr;  // the walk's, for all its calls
 };
 
 // The options that are plain fields of RegExOptions, read afresh for every
@@ -53,9 +54,12 @@ struct Flags {
   // which a replace-all takes them, as byte offsets; the target is searched
   // where it lies and not kept, no match object is made (the search gives
   // nil), and the walk of Search() stays as it was.
+  // budget: what a probe spends from (the budget of the text it is a piece
+  // of); without one, the probe has a budget of its own.
   bool target_checked = false;
   bool probe = false;
   Walk* walk = nullptr;
+  SearchBudget* budget = nullptr;
 };
 
 // What a probing search gives for a match.

@@ -5,6 +5,7 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -20,11 +21,9 @@ namespace platform::regex_component {
 
 namespace {
 
-// Limits that keep every single search short: a pattern that backtracks
-// without bound fails in a fraction of a second instead of hanging the run.
-// The match limit counts backtracking steps (not start positions skipped by
-// the engine's own optimisations), so long texts with ordinary patterns stay
-// far below it.
+// Limits on one start position: PCRE2 counts its steps (backtracking points)
+// afresh at every start position it tries. kMatchLimit is the most any one
+// start may take; what a whole search may take is the search budget below.
 constexpr uint32_t kMatchLimit = 10'000'000;
 constexpr uint32_t kDepthLimit = 250'000;
 constexpr uint32_t kHeapLimitKiB = 256 * 1024;
@@ -37,6 +36,10 @@ struct MatchEnvironment {
   pcre2_match_context* context = nullptr;
   pcre2_jit_stack* jit_stack = nullptr;
   pcre2_compile_context* compile_context = nullptr;
+  // The per-start limit and the offset limit the context holds, so that a
+  // search sets them only when they change.
+  uint32_t match_limit = kMatchLimit;
+  size_t offset_limit = PCRE2_UNSET;
 
   MatchEnvironment() {
     context = pcre2_match_context_create(nullptr);
@@ -82,7 +85,9 @@ struct Compiled {
   bool jit = false;
   bool crlf_is_newline = false;
   int group_count = 1;          // subexpressions, the whole match included
-  uint32_t match_options = 0;   // PCRE2_NOTEMPTY(_ATSTART) from the pattern's start items
+  bool own_start_items = false;  // begins with "(*": searched by pcre2_match, which reads them
+  bool windowed = true;          // a search may be cut into windows (see Windowable)
+  uint32_t own_match_limit = UINT32_MAX;  // the pattern's (*LIMIT_MATCH=n)
 
   Compiled() = default;
   Compiled(const Compiled&) = delete;
@@ -99,17 +104,20 @@ struct Regex {
   pcre2_match_data* match_data = nullptr;
   const PCRE2_SIZE* ovector = nullptr;  // match_data's, which stays where it is
   uint32_t compiled_options = 0;
-  uint32_t match_options = 0;
   int compiled_line_end = -1;
   bool jit = false;
   bool crlf_is_newline = false;
   int group_count = 1;  // subexpressions, the whole match included
+  bool own_start_items = false;
+  bool windowed = true;
+  uint32_t own_match_limit = UINT32_MAX;
 
   const OptionsRecord* options = nullptr;
 
   // The last target given to Search, for Search() and for the matches.
   std::shared_ptr<std::string> subject;
   Cursor cursor;
+  SearchBudget budget;  // of the subject's search, Search() included
 
   std::shared_ptr<const std::string> replacement;
 
@@ -220,7 +228,8 @@ class ValidText {
 };
 
 uint32_t CompileOptions(const Flags& flags) {
-  uint32_t options = PCRE2_UTF | PCRE2_NEVER_BACKSLASH_C;  // \C could split a character
+  // \C could split a character; the offset limit cuts searches into windows.
+  uint32_t options = PCRE2_UTF | PCRE2_NEVER_BACKSLASH_C | PCRE2_USE_OFFSET_LIMIT;
   if (!flags.case_sensitive) options |= PCRE2_CASELESS;
   if (!flags.one_line) options |= PCRE2_MULTILINE;
   if (flags.dot_match_all) options |= PCRE2_DOTALL;
@@ -237,41 +246,27 @@ uint32_t NewlineFor(int line_end_type) {
   }
 }
 
-// The match options that a pattern sets by its special start items,
-// (*NOTEMPTY) and (*NOTEMPTY_ATSTART). pcre2_match reads them from the
-// compiled pattern, but the JIT fast path does not, so they are applied at
-// every match. Start items stand together at the very start of the pattern,
-// in upper case; the first item of another kind ends them. Called only for
-// patterns that compiled, so the items found are the ones PCRE2 read.
-uint32_t StartItemMatchOptions(std::string_view pattern) {
-  static constexpr std::string_view kFlags[] = {
-      "UTF", "UCP", "NO_AUTO_POSSESS", "NO_DOTSTAR_ANCHOR", "NO_JIT", "NO_START_OPT",
-      "CR", "LF", "CRLF", "ANYCRLF", "ANY", "NUL", "BSR_ANYCRLF", "BSR_UNICODE"};
-  static constexpr std::string_view kLimits[] = {"LIMIT_DEPTH=", "LIMIT_HEAP=", "LIMIT_MATCH=",
-                                                 "LIMIT_RECURSION="};
-  uint32_t options = 0;
-  while (pattern.size() > 2 && pattern[0] == '(' && pattern[1] == '*') {
-    const size_t close = pattern.find(')');
-    if (close == std::string_view::npos) break;
-    const std::string_view name = pattern.substr(2, close - 2);
-    bool known = false;
-    if (name == "NOTEMPTY") {
-      options |= PCRE2_NOTEMPTY;
-      known = true;
-    } else if (name == "NOTEMPTY_ATSTART") {
-      options |= PCRE2_NOTEMPTY_ATSTART;
-      known = true;
-    }
-    for (std::string_view flag : kFlags) known = known || name == flag;
-    for (std::string_view limit : kLimits) {
-      if (name.substr(0, limit.size()) != limit || name.size() == limit.size()) continue;
-      const std::string_view digits = name.substr(limit.size());
-      known = known || digits.find_first_not_of("0123456789") == std::string_view::npos;
-    }
-    if (!known) break;
-    pattern.remove_prefix(close + 1);
-  }
-  return options;
+// Start items at the head of a pattern ((*UTF), (*NOTEMPTY), (*LIMIT_MATCH=n)
+// and the rest, in any order) are read by PCRE2 itself. Those that act at
+// match time, (*NOTEMPTY) and (*NOTEMPTY_ATSTART), are applied by
+// pcre2_match but not by the JIT entry, so a pattern that begins with an
+// item of that form is searched through pcre2_match (which still runs its
+// JIT code): it gives what pcre2_match gives, whatever its items say.
+bool HasStartItems(std::string_view pattern) {
+  return pattern.size() >= 2 && pattern[0] == '(' && pattern[1] == '*';
+}
+
+// Whether a search may be cut into windows of start positions (see
+// RunMatch) and still find what one search from its start finds: not when
+// the outcome at a start position depends on where the call began (\G, and
+// (*NOTEMPTY_ATSTART), which PCRE2 applies at the start of every call) or
+// reaches past its own start position ((*COMMIT) ends the whole search,
+// (*SKIP) moves it on). Read from the text: a false alarm only costs the
+// windows, and such a search is still bounded by its budget.
+bool Windowable(std::string_view pattern) {
+  for (std::string_view mark : {"\\G", "(*COMMIT", "(*SKIP", "NOTEMPTY_ATSTART"})
+    if (pattern.find(mark) != std::string_view::npos) return false;
+  return true;
 }
 
 // The patterns compiled lately, so that a styling run that applies the same
@@ -353,7 +348,11 @@ std::shared_ptr<const Compiled> CompilePattern(std::string_view pattern, uint32_
   c->crlf_is_newline = newline == PCRE2_NEWLINE_ANY || newline == PCRE2_NEWLINE_CRLF ||
                        newline == PCRE2_NEWLINE_ANYCRLF;
   c->group_count = static_cast<int>(captures) + 1;
-  c->match_options = StartItemMatchOptions(pattern);
+  c->own_start_items = HasStartItems(pattern);
+  c->windowed = Windowable(pattern);
+  uint32_t own_limit = 0;
+  if (pcre2_pattern_info(c->code, PCRE2_INFO_MATCHLIMIT, &own_limit) == 0)
+    c->own_match_limit = own_limit;
   Patterns().Keep(pattern, options, newline_type, c);
   return c;
 }
@@ -379,7 +378,9 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
   re.jit = c.jit;
   re.crlf_is_newline = c.crlf_is_newline;
   re.group_count = c.group_count;
-  re.match_options = c.match_options;
+  re.own_start_items = c.own_start_items;
+  re.windowed = c.windowed;
+  re.own_match_limit = c.own_match_limit;
   re.compiled_options = options;
   re.compiled_line_end = line_end;
   return true;
@@ -394,15 +395,297 @@ bool Compile(Regex& re, const Flags& flags, Error* error) {
   return Compile(re, flags, error);
 }
 
-[[gnu::always_inline]] inline int RunMatch(const Regex& re, std::string_view s, size_t offset, uint32_t options) {
+// --- the search budget --------------------------------------------------------
+//
+// PCRE2 bounds the steps at each start position, not the search: a pattern
+// that stays under the limit at every start can still take minutes over a
+// long text. So a search runs in windows of start positions (the offset
+// limit), each call with a per-start limit, and pays for every call from
+// the budget of the whole search (SearchBudget): a call that tries at most
+// S start positions with limit L does at most S * L steps, and that is its
+// charge, whatever the outcome. PCRE2 offers no count of the steps a call
+// really took. The limit starts small (32 steps a start for JIT code, over
+// 4096 starts) and follows the text:
+// - when a window hits the limit, the start that needs more is sought in a
+//   window a sixteenth as wide from the same place, and once it is alone,
+//   the limit is raised fourfold (up to kMatchLimit, which fails it);
+// - a window that passes lets the next one be four times as wide, up to
+//   what keeps the charge of a window at 4096 * 32; once a window's worth
+//   of starts has passed at a raised limit, the limit is lowered a tier.
+// Every failed try is paid for too. Ordinary patterns take a few steps a
+// start and stay at the lowest tier. There a search can cost at most
+// 2 * 32 a byte of JIT code (every start tried once unanchored; a match
+// costs the starts up to its end, so at most one more start each) and
+// 2 * 64 + 64 of the interpreter (the anchored retries after empty
+// matches), all within the kBudgetPerByte a byte of the budget: so a call
+// at the lowest tier that ends the search (RunMatch's usual case) need not
+// be paid for, and is not. The budget is kBudgetBase + kBudgetPerByte a
+// byte; a lone start that needs x steps costs about 140,000 + 3 x; where
+// every start needs x, a start costs about 5 x. A runaway ends within
+// about two seconds at 1 MB.
+//
+// A step of the interpreter takes several times as long as one of JIT code
+// (45 ns against 6 ns, measured on a backtracking pattern), so it is charged
+// kInterpreterWeight times; the interpreter starts at a lower tier.
+//
+// Some work PCRE2 does not count: a possessive repeat or a lookahead can
+// scan the rest of the text within one step, at every start. A clock is the
+// last guard against that: a search that has run longer than kClockBaseNs,
+// plus kClockPerByteNs for every byte of its text and kClockPerUnitNs for
+// every unit it has paid, ends as a limit hit. An ordinary search takes far
+// less (a match of "." some 20 to 350 ns on a loaded machine, realloc of the
+// lists included; a byte of a sparse search about 1 ns), so only work that
+// PCRE2 does not count can run the clock out. Calls are timed while their
+// windows are wide or narrowed; a slow call narrows the windows, so that
+// the clock is read often enough, and quick ones widen them again. A long
+// text starts narrowed: the first call has no time to go by.
+constexpr uint32_t kTierLimit[] = {8,      32,      128,       512,       2048,       8192,
+                                   32'768, 131'072, 524'288,   2'097'152, kMatchLimit};
+constexpr int kTiers = sizeof kTierLimit / sizeof kTierLimit[0];
+constexpr int kJitFloor = 1;  // JIT code starts at 32 steps a start
+constexpr uint64_t kInterpreterWeight = 8;
+constexpr uint64_t kBudgetBase = 200'000'000;
+constexpr uint64_t kBudgetPerByte = 256;
+constexpr int64_t kClockBaseNs = 2'000'000'000;
+constexpr int64_t kClockPerByteNs = 1000;
+constexpr int64_t kClockPerUnitNs = 20;
+constexpr uint32_t kCallsPerClockRead = 256;
+constexpr size_t kClockReadWindow = 512;  // a call over this many starts reads the clock
+constexpr int64_t kSlowNs = 20'000'000;   // calls this far apart narrow the windows
+constexpr int64_t kQuickNs = 1'000'000;   // and these widen them
+constexpr uint32_t kMostNarrowed = 12;
+constexpr size_t kLongText = 64 * 1024;   // starts with windows of 64 starts
+constexpr uint32_t kNarrowedAtFirst = 6;
+
+uint64_t BudgetOf(size_t bytes) { return kBudgetBase + kBudgetPerByte * static_cast<uint64_t>(bytes); }
+
+// The widest window at each tier: as many starts as keep its charge at
+// 4096 * 32 steps, at most 4096 (always a power of two).
+constexpr size_t kWidest[kTiers] = {4096, 4096, 1024, 256, 64, 16, 4, 1, 1, 1, 1};
+static_assert(kWidest[kJitFloor] * kTierLimit[kJitFloor] == 4096 * 32);
+
+[[gnu::always_inline]] inline size_t WidestWindow(int tier, uint32_t narrowed) {
+  const size_t window = kWidest[tier] >> narrowed;
+  return window ? window : 1;
+}
+
+// The last start position of the window that holds `from`, or s.size()
+// when it reaches the end. Windows lie on a grid of `window` (a power of
+// two) bytes, so that the calls of a dense search share one offset limit;
+// a window has at most `window` starts after `from` and the few bytes of a
+// character. The next window begins at a character, never between the CR
+// and LF of a line end: PCRE2 steps over such a LF within one call, and a
+// call begun there would not.
+// The budget keeps the last window's end for the calls that follow in it.
+[[gnu::always_inline]] inline size_t WindowEnd(std::string_view s, size_t from, size_t window,
+                                               SearchBudget& budget) {
+  const size_t grid = (from | (window - 1)) + 1;
+  if (grid >= s.size()) return s.size();
+  if (grid == budget.window_grid && s.data() == budget.window_text) return budget.window_last;
+  size_t next = grid;
+  while (next < s.size() && utf8::IsContinuation(static_cast<unsigned char>(s[next]))) ++next;
+  if (next < s.size() && s[next] == '\n' && s[next - 1] == '\r') ++next;
+  budget.window_text = s.data();
+  budget.window_grid = grid;
+  budget.window_last = next >= s.size() ? s.size() : next - 1;
+  return budget.window_last;
+}
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Reads the clock: false when the search has run out of time. Unless a long
+// text started it, the first reading starts the clock, so that short
+// searches never read it.
+bool ClockAllows(SearchBudget& budget) {
+  const int64_t now = NowNs();
+  if (budget.clock_start == 0) {
+    budget.clock_start = budget.clock_checked = now;
+    return true;
+  }
+  const int64_t since = now - budget.clock_checked;
+  budget.clock_checked = now;
+  if (since > kSlowNs)
+    budget.narrowed = std::min(budget.narrowed + 2, kMostNarrowed);
+  else if (since < kQuickNs && budget.narrowed > 0)
+    --budget.narrowed;
+  const uint64_t paid = BudgetOf(budget.bytes) - budget.left;
+  const int64_t allowed = kClockBaseNs + kClockPerByteNs * static_cast<int64_t>(budget.bytes) +
+                          kClockPerUnitNs * static_cast<int64_t>(paid);
+  return now - budget.clock_start <= allowed;
+}
+
+// Counts a call; every so often, and after a call over a wide or narrowed
+// window (`window`: the call tried a whole window), reads the clock. A
+// search out of time has nothing left.
+[[gnu::always_inline]] inline void Tick(SearchBudget& budget, size_t starts, bool window) {
+  if (++budget.calls % kCallsPerClockRead != 0 && starts < kClockReadWindow &&
+      !(window && budget.narrowed > 0))
+    return;
+  if (!ClockAllows(budget)) budget.left = 0;
+}
+
+[[gnu::always_inline]] inline int CallPcre2(const Regex& re, PCRE2_SPTR subject, size_t length,
+                                            size_t offset, uint32_t options,
+                                            pcre2_match_context* context) {
+  // The JIT entry cannot anchor at match time, nor apply start items.
+  if (re.jit && !re.own_start_items && !(options & PCRE2_ANCHORED))
+    return pcre2_jit_match(re.code, subject, length, offset, options, re.match_data, context);
+  return pcre2_match(re.code, subject, length, offset, options | PCRE2_NO_UTF_CHECK,
+                     re.match_data, context);
+}
+
+// The limits of the next call, set in the context only when they change.
+[[gnu::always_inline]] inline void SetLimits(MatchEnvironment& env, uint32_t match_limit,
+                                             size_t offset_limit) {
+  if (env.match_limit != match_limit) {
+    env.match_limit = match_limit;
+    pcre2_set_match_limit(env.context, match_limit);
+  }
+  if (env.offset_limit != offset_limit) {
+    env.offset_limit = offset_limit;
+    pcre2_set_offset_limit(env.context, offset_limit);
+  }
+}
+
+// RunMatch in full: every tier, window and retry.
+[[gnu::noinline]] int RunMatchWindows(const Regex& re, std::string_view s, size_t offset,
+                                      uint32_t options, SearchBudget& budget) {
   MatchEnvironment& env = Environment();
   const auto* subject = reinterpret_cast<PCRE2_SPTR>(DataOf(s));
-  options |= re.match_options;
-  // The JIT entry cannot anchor at match time; the interpreter can.
-  if (re.jit && !(options & PCRE2_ANCHORED))
-    return pcre2_jit_match(re.code, subject, s.size(), offset, options, re.match_data, env.context);
-  return pcre2_match(re.code, subject, s.size(), offset, options | PCRE2_NO_UTF_CHECK,
-                     re.match_data, env.context);
+  const size_t length = s.size();
+  if (!budget.started) {
+    budget.started = true;
+    if (budget.bytes == 0) budget.bytes = length;
+    budget.left = BudgetOf(budget.bytes);
+    if (budget.bytes > kLongText) {
+      budget.narrowed = kNarrowedAtFirst;
+      budget.clock_start = budget.clock_checked = NowNs();
+    }
+  }
+  const bool anchored = (options & PCRE2_ANCHORED) != 0;
+  const bool interpreted = anchored || !re.jit;
+  const uint64_t weight = interpreted ? kInterpreterWeight : 1;
+  const int floor = interpreted ? 0 : kJitFloor;
+  // An anchored retry tries one start, from the lowest tier; a search
+  // carries its tier and window from call to call.
+  int anchored_tier = floor;
+  size_t one = 1;
+  int& tier = anchored ? anchored_tier : budget.tier;
+  size_t& window = anchored ? one : budget.window;
+  if (tier < floor) tier = floor;
+  if (window == 0) window = WidestWindow(tier, budget.narrowed);
+  window = std::clamp<size_t>(window, 1, WidestWindow(tier, budget.narrowed));
+  size_t from = offset;
+  for (;;) {
+    const uint64_t limit = kTierLimit[tier];
+    // The last start position this call may try.
+    size_t last = length;
+    if (anchored)
+      last = from;
+    else if (re.windowed)
+      last = WindowEnd(s, from, window, budget);
+    const uint64_t most = weight * limit * (last - from + 1);
+    if (budget.left < most) {
+      budget.left = 0;
+      return PCRE2_ERROR_MATCHLIMIT;
+    }
+    SetLimits(env, static_cast<uint32_t>(limit), last < length ? last : PCRE2_UNSET);
+    const int rc = CallPcre2(re, subject, length, from, options, env.context);
+    if (rc >= 0 || rc == PCRE2_ERROR_NOMATCH) {
+      // It passed the start positions up to the one the match began at, which
+      // lies before its end (\K can hide it from the start), or all of the
+      // window.
+      const size_t passed_to = rc >= 0 ? std::clamp<size_t>(re.ovector[1], from, last) : last;
+      const size_t starts = passed_to - from + 1;
+      budget.left -= weight * limit * starts;
+      if (!anchored && tier > floor) {
+        budget.passed += starts;
+        if (budget.passed >= WidestWindow(tier, 0)) {
+          --tier;
+          budget.passed = 0;
+        }
+      }
+      // Passing widens the window again (a match does too: the search has
+      // moved on from a start that needed more).
+      window = std::min(window * 4, WidestWindow(tier, budget.narrowed));
+      if (rc >= 0 || last >= length || anchored) {
+        Tick(budget, starts, false);
+        return rc;
+      }
+      Tick(budget, starts, true);
+      from = last + 1;
+      continue;
+    }
+    budget.left -= most;
+    if (rc != PCRE2_ERROR_MATCHLIMIT) return rc;
+    Tick(budget, last - from, true);
+    if (window > 1 && last > from && re.windowed && !anchored) {
+      // Seek the start that needs more in a narrower window.
+      window = std::max<size_t>(1, window / 16);
+      continue;
+    }
+    // One start needs more: the pattern's own limit, or the last tier,
+    // holds for it.
+    if (tier + 1 == kTiers || limit >= re.own_match_limit) return rc;
+    ++tier;
+    budget.passed = 0;
+  }
+}
+
+// The first match from `offset`, as pcre2_match finds it, in windows of
+// start positions paid for from the budget (see above). Gives what PCRE2
+// gives: the match (its offsets in re.match_data), PCRE2_ERROR_NOMATCH, or
+// a failure; a search over its budget or its time fails with
+// PCRE2_ERROR_MATCHLIMIT. The usual call, one window at the lowest tier that
+// ends the search, is made here and costs nothing (see above); everything
+// else in RunMatchWindows.
+[[gnu::always_inline]] inline int RunMatch(const Regex& re, std::string_view s, size_t offset,
+                                          uint32_t options, SearchBudget& budget) {
+  const int floor = re.jit ? kJitFloor : 0;
+  if ((options & PCRE2_ANCHORED) || budget.tier != floor || budget.window == 0 ||
+      budget.left == 0)
+    return RunMatchWindows(re, s, offset, options, budget);
+  const size_t length = s.size();
+  const size_t last = re.windowed ? WindowEnd(s, offset, budget.window, budget) : length;
+  MatchEnvironment& env = Environment();
+  SetLimits(env, kTierLimit[floor], last < length ? last : PCRE2_UNSET);
+  const int rc =
+      CallPcre2(re, reinterpret_cast<PCRE2_SPTR>(DataOf(s)), length, offset, options, env.context);
+  if (rc >= 0) {
+    const size_t starts = std::clamp<size_t>(re.ovector[1], offset, last) - offset + 1;
+    if (budget.window < kWidest[floor])
+      budget.window = std::min(budget.window * 4, WidestWindow(floor, budget.narrowed));
+    Tick(budget, starts, false);
+    return rc;
+  }
+  if (rc != PCRE2_ERROR_NOMATCH || last < length) {
+    // Not the usual case after all: paid for like any other call.
+    const uint64_t most = (re.jit ? 1 : kInterpreterWeight) * kTierLimit[floor] * (last - offset + 1);
+    budget.left -= std::min(budget.left, most);
+  }
+  if (rc == PCRE2_ERROR_NOMATCH) {
+    if (last >= length) {
+      Tick(budget, last - offset + 1, false);
+      return rc;
+    }
+    Tick(budget, last - offset + 1, true);
+    budget.window = std::min(budget.window * 4, WidestWindow(floor, budget.narrowed));
+    return RunMatchWindows(re, s, last + 1, options, budget);
+  }
+  if (rc != PCRE2_ERROR_MATCHLIMIT) return rc;
+  Tick(budget, last - offset, true);
+  if (budget.window > 1 && last > offset && re.windowed) {
+    budget.window = std::max<size_t>(1, budget.window / 16);
+  } else {
+    if (floor + 1 == kTiers || kTierLimit[floor] >= re.own_match_limit) return rc;
+    ++budget.tier;
+    budget.passed = 0;
+  }
+  return RunMatchWindows(re, s, offset, options, budget);
 }
 
 // A search that failed for another reason than "no match".
@@ -435,12 +718,12 @@ void FailSearch(int rc, Error* error) {
 // stops between the CR and LF of a line end). The match's offsets are in
 // re.match_data.
 bool FindNext(const Regex& re, std::string_view s, Cursor& cursor, const Flags& flags,
-              Error* error) {
+              SearchBudget& budget, Error* error) {
   const uint32_t base = flags.match_empty ? 0 : PCRE2_NOTEMPTY;
   while (!cursor.done && cursor.offset <= s.size()) {
     uint32_t options = base;
     if (cursor.after_empty) options |= PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED;
-    int rc = RunMatch(re, s, cursor.offset, options);
+    int rc = RunMatch(re, s, cursor.offset, options, budget);
     if (rc == PCRE2_ERROR_NOMATCH) {
       if (!cursor.after_empty || cursor.offset >= s.size()) break;
       size_t next = cursor.offset + 1;
@@ -571,7 +854,8 @@ void ReplaceIn(const Regex& re, std::string_view s, Cursor cursor, std::string_v
   result.append(s.data(), start);
   size_t copied = start;
   Stage stage(result);
-  while (FindNext(re, s, cursor, flags, error)) {
+  SearchBudget budget(s.size());
+  while (FindNext(re, s, cursor, flags, budget, error)) {
     const PCRE2_SIZE* ov = re.ovector;
     if (result.capacity() - result.size() < 4096 && ov[0] > start) {
       stage.Flush();
@@ -638,7 +922,8 @@ void* SearchFrom(Regex& re, std::string_view target, int64_t start, std::string_
     subject = ToValidUtf8(target);
   KeepReplacement(re, replacement);
   re.cursor = CursorAt(*re.subject, start);
-  if (!FindNext(re, *re.subject, re.cursor, *flags, error)) return nullptr;
+  re.budget = SearchBudget(re.subject->size());
+  if (!FindNext(re, *re.subject, re.cursor, *flags, re.budget, error)) return nullptr;
   return NewMatch(re);
 }
 
@@ -650,11 +935,23 @@ void RegExExit(void* re) { delete static_cast<Regex*>(re); }
 
 // Whether the pattern matches in the target, searched where it lies (see
 // Flags::probe): the first search of FindNext, without its state.
+void* Probe(Regex& re, std::string_view target, const Flags& flags, Error* error);
+
+// A probe with a budget of its own, for its target alone.
+[[gnu::noinline]] void* ProbeAlone(Regex& re, std::string_view target, const Flags& flags,
+                                   Error* error) {
+  SearchBudget budget(target.size());
+  Flags with_budget = flags;
+  with_budget.budget = &budget;
+  return Probe(re, target, with_budget, error);
+}
+
 void* Probe(Regex& re, std::string_view target, const Flags& flags, Error* error) {
+  if (!flags.budget) return ProbeAlone(re, target, flags, error);
   if (!EnsureCompiled(re, flags, error)) return nullptr;
   std::optional<ValidText> valid;
   if (!flags.target_checked) target = valid.emplace(target).view();
-  const int rc = RunMatch(re, target, 0, flags.match_empty ? 0 : PCRE2_NOTEMPTY);
+  const int rc = RunMatch(re, target, 0, flags.match_empty ? 0 : PCRE2_NOTEMPTY, *flags.budget);
   if (rc == PCRE2_ERROR_NOMATCH) return nullptr;
   if (rc < 0 || !MatchIsSound(re, 0, error)) {
     if (rc < 0) FailSearch(rc, error);
@@ -677,7 +974,9 @@ void* WalkOn(Regex& re, std::string_view target, const Flags& flags, Error* erro
   if (!flags.target_checked) target = valid.emplace(target).view();
   Cursor cursor{walk.offset, walk.after_empty, false};
   const PCRE2_SIZE* ov = re.ovector;
-  while (walk.found < walk.room && FindNext(re, target, cursor, flags, error))
+  std::optional<SearchBudget> own;
+  SearchBudget& budget = walk.budget ? *walk.budget : own.emplace(target.size());
+  while (walk.found < walk.room && FindNext(re, target, cursor, flags, budget, error))
     walk.spans[walk.found++] = MatchSpan{ov[0], ov[1]};
   walk.offset = cursor.offset;
   walk.after_empty = cursor.after_empty;
@@ -702,7 +1001,7 @@ void* SearchNext(void* handle, std::string_view replacement, const Flags* flags,
   if (!re.subject) return nullptr;
   if (!EnsureCompiled(re, *flags, error)) return nullptr;
   KeepReplacement(re, replacement);
-  if (!FindNext(re, *re.subject, re.cursor, *flags, error)) return nullptr;
+  if (!FindNext(re, *re.subject, re.cursor, *flags, re.budget, error)) return nullptr;
   return NewMatch(re);
 }
 

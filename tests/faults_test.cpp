@@ -211,8 +211,8 @@ TEST_F(SizeTest, TenThousandRuleSetsAreAllListedInOrder) {
   EXPECT_EQ(calls[1].values, (Values{"1,", "1,", "S", "A", "B", "1"}));
 }
 
-// A pattern whose search backtracks without bound on a long run of "a"
-// followed by something else: the component gives up on it, so the test
+// Patterns whose search backtracks without bound on a long run of "a"
+// followed by something else: the component gives up on them, so the test
 // ends in a moment (ctest's timeout catches a hang).
 struct Explosion {
   const char* name;
@@ -242,6 +242,22 @@ TEST_F(BacktrackingTest, RunawayPatternEndsLikeARejectedOne) {
         {starts_a, starts_a, "R1", "B", "2", "1"}}},
       {"paragraph rule: the list is empty, the run goes on",
        "a\tR1\n(a+)+$\tR2\tp\nb\tR3",
+       {{"", "", "R1", "A", "1", "1"},
+        {"", "R2", "A", "1", "1"},
+        {"", "", "R3", "A", "1", "1"},
+        {starts_a, starts_a, "R1", "B", "2", "1"},
+        {"", "R2", "B", "2", "1"},
+        {"5003,", "5003,", "R3", "B", "2", "1"}}},
+      // Each start stays under PCRE2's own limit; the search as a whole
+      // (which would find a match at the end after a minute) does not.
+      {"character rule, a limit on the whole search",
+       "a\tR1\n(?:a|a){20}b\tR2\nb\tR3",
+       {{"", "", "R1", "A", "1", "1"},
+        {"", "", "R2", "A", "1", "1"},
+        {"", "", "R3", "A", "1", "1"},
+        {starts_a, starts_a, "R1", "B", "2", "1"}}},
+      {"paragraph rule, a limit on the whole search",
+       "a\tR1\n(?:a|a){20}b\tR2\tp\nb\tR3",
        {{"", "", "R1", "A", "1", "1"},
         {"", "R2", "A", "1", "1"},
         {"", "", "R3", "A", "1", "1"},

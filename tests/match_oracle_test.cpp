@@ -100,6 +100,62 @@ TEST_F(MatchOracleTest, RandomTextsAndPatterns) {
   }
 }
 
+// Start items at the head of a pattern, alone, in pairs in both orders and
+// in threes, before bodies that can match empty (where (*NOTEMPTY) and
+// (*NOTEMPTY_ATSTART) change the list) or touch line ends (where (*CR) and
+// (*LF) do): each must give what PCRE2 gives for the same pattern, and an
+// item PCRE2 does not know rejects the pattern.
+TEST_F(MatchOracleTest, StartItemsInAnyOrderAndCombination) {
+  const std::vector<std::string> items = {
+      "(*NOTEMPTY)", "(*NOTEMPTY_ATSTART)", "(*UTF)",          "(*UTF8)",
+      "(*UCP)",      "(*LIMIT_MATCH=1000)", "(*LIMIT_DEPTH=500)", "(*CR)",
+      "(*LF)",       "(*NO_JIT)",           "(*NO_START_OPT)", "(*NO_AUTO_POSSESS)",
+      "(*FOO)",      "(*notempty)"};
+  const std::string bodies[] = {"b*", "\\b|x", "$", "a?"};
+  const std::string texts[] = {"abba", "a\rb\r\nb\n", "", "x\r\rbb"};
+  std::vector<std::string> heads;
+  for (const std::string& a : items)
+    for (const std::string& b : items) heads.push_back(a + b);
+  for (const std::string& a : items) heads.push_back(a + "(*UTF)(*NOTEMPTY)");
+  for (const std::string& a : items) heads.push_back("(*UCP)" + a + "(*NOTEMPTY_ATSTART)");
+  for (const std::string& head : heads)
+    for (const std::string& body : bodies)
+      for (const std::string& text : texts) ExpectAgree(text, head + body);
+  // A limit of the pattern's own that a start exceeds, on either path.
+  for (const char* head : {"(*LIMIT_MATCH=50)", "(*NO_JIT)(*LIMIT_MATCH=50)",
+                           "(*NOTEMPTY)(*LIMIT_MATCH=50)(*UTF)"})
+    ExpectAgree(std::string(30, 'a') + "!b", head + std::string("(?:a|a){12}b"));
+}
+
+// Long stretches without a match, which a search crosses in many windows of
+// start positions: it must find what one search from its start finds,
+// whatever falls at the edge of a window (the LF of a CRLF, which PCRE2
+// never starts at after the CR; the middle of a character), and patterns
+// whose outcome depends on where a call began (\G) or that end or move the
+// whole search ((*COMMIT), (*SKIP)) must not be cut at all.
+TEST_F(MatchOracleTest, LongStretchesWithoutAMatch) {
+  auto times = [](const std::string& piece, int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += piece;
+    return text;
+  };
+  const std::string crlf = times("\r\na", 7000);
+  const std::string japanese = times("日本語", 3000) + "x";
+  const std::string xs = "a" + std::string(20000, 'x');
+  const std::string aac = times("aac", 7000);
+  const std::string commit = "ay" + std::string(10000, 'a') + "x";
+  const struct {
+    const std::string& text;
+    const char* pattern;
+  } cases[] = {
+      {crlf, "\\s(?!\\v)"}, {crlf, "\\s"},         {crlf, "$"},
+      {japanese, "x"},      {japanese, "(?<=語)x"}, {japanese, "本(?=語x)"},
+      {xs, "\\Gx"},         {xs, "\\Gx|a"},        {aac, "aa(*SKIP)b|ac"},
+      {commit, "y(*COMMIT)z|x"},
+  };
+  for (const auto& c : cases) ExpectAgree(c.text, c.pattern);
+}
+
 // Long texts, where matches lie far apart (so that positions take many
 // digits and the steps between them are large) or touch each other.
 TEST_F(MatchOracleTest, LongTexts) {
