@@ -35,32 +35,12 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
 // The longest socket path a sockaddr_un holds, its NUL aside.
 constexpr size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 
-// One line on standard error, in one write so that it arrives whole; the
-// path's control characters are written as \xNN.
+// One line on standard error: the path that does not fit.
 void ReportTooLong(const std::string& path) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string line = "AppleEvent: ";
-  for (unsigned char c : path) {
-    if (c < 0x20 || c == 0x7f) {
-      line += "\\x";
-      line += kHex[c >> 4];
-      line += kHex[c & 15];
-    } else {
-      line += static_cast<char>(c);
-    }
-  }
-  line += ": the event socket's path is " + std::to_string(path.size()) +
-          " bytes, longer than the " + std::to_string(kMaxSocketPath) +
-          " a Unix socket's may be; the event is not sent\n";
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
+  WriteDiagnosticLine("AppleEvent: " + PrintableInLine(path) + ": the event socket's path is " +
+                      std::to_string(path.size()) + " bytes, longer than the " +
+                      std::to_string(kMaxSocketPath) +
+                      " a Unix socket's may be; the event is not sent\n");
 }
 
 bool Exchange(int fd, const std::string& path, const std::string& request,

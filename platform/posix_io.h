@@ -8,6 +8,8 @@
 #include <spawn.h>
 #include <sys/types.h>
 
+#include <string>
+
 namespace platform {
 
 enum class Blocking { kYes, kNo };
@@ -37,5 +39,13 @@ bool SetBlocking(int fd, Blocking blocking);
 // without close-on-exec included. `flags` are the spawn attribute flags the
 // caller is about to set.
 void KeepOnlyStandardStreams(posix_spawn_file_actions_t* actions, short* flags);
+
+// A path or name fit to stand inside a one-line message: control
+// characters, which would break the line, are written as \xNN.
+std::string PrintableInLine(const std::string& s);
+
+// Writes one diagnostic line to standard error in one write, so that it
+// arrives whole; a closed standard error is passed over.
+void WriteDiagnosticLine(const std::string& line);
 
 }  // namespace platform

@@ -31,35 +31,8 @@ namespace platform {
 
 namespace {
 
-// A path inside a one-line message: control characters would break the line.
-std::string Printable(const std::string& s) {
-  std::string out;
-  out.reserve(s.size());
-  static const char kHex[] = "0123456789abcdef";
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == 0x7f) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 void ReportScriptFailure(const std::string& path, const std::string& what) {
-  // One write, so the line reaches standard error whole.
-  std::string line = "ExecuteAppleScript: " + Printable(path) + ": " + what + "\n";
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t n = ::write(STDERR_FILENO, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
+  WriteDiagnosticLine("ExecuteAppleScript: " + PrintableInLine(path) + ": " + what + "\n");
 }
 
 // Spawns argv[0] in a session (and so a process group) of its own, with
