@@ -86,6 +86,8 @@ TEST_F(RunawayTest, LegitimateSearchesAreNotCutShort) {
   const std::string uniform = std::string(200'000, 'a') + "!b";
   std::string words;
   while (words.size() < 4'000'000) words += "word 日本語 12\r";
+  std::string ascii;
+  while (ascii.size() < 4'000'000) ascii += "word 12\r";
   const struct {
     const std::string& text;
     const char* pattern;
@@ -96,6 +98,7 @@ TEST_F(RunawayTest, LegitimateSearchesAreNotCutShort) {
       {words, "x*"},
       {words, "."},
       {words, "(*NO_JIT)\\b"},
+      {ascii, "(*NO_JIT)x*"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern);
