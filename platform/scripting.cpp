@@ -56,7 +56,6 @@ pid_t Spawn(const std::vector<const char*>& argv, int out_fd) {
   // and its posix_spawn then hands those on ignored.
   sigset_t none, every;
   sigemptyset(&none);
-  sigfillset(&every);
   std::memset(&every, 0xff, sizeof every);
   sigdelset(&every, SIGKILL);
   sigdelset(&every, SIGSTOP);
